@@ -1,0 +1,100 @@
+#include "app/driver.h"
+
+#include <array>
+#include <memory>
+
+#include "log/entry_cursor.h"
+#include "log/walk.h"
+#include "report/entry_line.h"
+
+namespace quenthar {
+namespace {
+
+constexpr std::size_t kBytesAfterHeader =
+    static_cast<std::size_t>(kLogFileSize - kLogHeaderOffset) - LogHeader::kSize;
+
+struct FileCloser {
+  void operator()(std::FILE* f) const { std::fclose(f); }
+};
+using File = std::unique_ptr<std::FILE, FileCloser>;
+
+}  // namespace
+
+void PrintLogHeader(const LogHeader& h) {
+  std::printf("Ver=%x,HdrSize=%x, DataSize=%x\n", static_cast<unsigned>(h.ver),
+              static_cast<unsigned>(h.hdr_size), static_cast<unsigned>(h.data_size));
+  if (h.data_size > kLogFileSize) std::printf("Invalid data size\n");
+}
+
+void ReportLoadedRegion(const LogHeader& h, const std::uint8_t* loaded, std::size_t loaded_size) {
+  // The region ends DataSize bytes after the header's start; the loaded bytes
+  // past it are read only as the tail of a payload that runs over.
+  const std::size_t data_end = h.data_size < LogHeader::kSize ? 0 : h.data_size - LogHeader::kSize;
+  const std::size_t end = data_end < loaded_size ? data_end : loaded_size;
+  // Headers longer than 16 bytes (version 4 has 20) push the first entry back;
+  // an implausible HdrSize is ignored.
+  std::size_t begin = 0;
+  if (h.hdr_size >= LogHeader::kSize && h.hdr_size <= h.data_size) begin = h.hdr_size - LogHeader::kSize;
+  if (begin > end) begin = end;
+
+  EntryCursor region = MakeCursor(loaded + begin, loaded + end);
+  const std::uint8_t* loaded_end = loaded + loaded_size;
+  WalkEntries(region, [loaded_end](const EntryHeader& header, const EntryCursor& at_payload,
+                                   std::int64_t payload_length) {
+    return ReportEntry(header, at_payload, payload_length, loaded_end);
+  });
+}
+
+int ReportLogStream(std::FILE* input_stream) {
+  File input(input_stream);
+  if (platform::StreamLength(input.get()) != kLogFileSize) {
+    std::printf("Invalid size, must be %d", static_cast<int>(kLogFileSize));
+    return kExitFailure;
+  }
+  File output(std::fopen("quenthar.log", "wb"));  // created and left empty
+  if (!output) {
+    std::printf("can't open output file\n");
+    return kExitFailure;
+  }
+  std::array<std::uint8_t, LogHeader::kSize> raw{};
+  if (std::fseek(input.get(), kLogHeaderOffset, SEEK_SET) != 0 ||
+      std::fread(raw.data(), raw.size(), 1, input.get()) != 1) {
+    std::printf("Can't read header");
+    input.reset();
+    return kExitFailure;
+  }
+  const LogHeader header = LogHeader::Decode(raw.data());
+  PrintLogHeader(header);
+
+  // Sized exactly to what may be loaded, so that any read past it is an error
+  // the sanitizers see. A short read is not an error: the region is clipped.
+  const std::size_t capacity = header.data_size < kBytesAfterHeader ? header.data_size : kBytesAfterHeader;
+  const auto buffer = std::make_unique<std::uint8_t[]>(capacity);
+  const std::size_t loaded = std::fread(buffer.get(), 1, capacity, input.get());
+  input.reset();
+
+  ReportLoadedRegion(header, buffer.get(), loaded);
+  return kExitOk;
+}
+
+int RunTool(int argc, const platform::ArgChar* const* argv) {
+  static char stdout_buffer[1 << 16];
+  std::setvbuf(stdout, stdout_buffer, _IOFBF, sizeof stdout_buffer);
+
+  int status = kExitUsage;
+  if (argc != 2) {
+    std::printf("Usage: quenthar.exe quentharfile\n");
+  } else if (std::FILE* input = platform::OpenForReading(argv[1])) {
+    status = ReportLogStream(input);
+  } else {
+    std::printf("can't open input file\n");
+    status = kExitFailure;
+  }
+  // A report that could not be written is no success.
+  if (std::fflush(stdout) != 0 || std::ferror(stdout)) {
+    if (status == kExitOk) status = kExitFailure;
+  }
+  return status;
+}
+
+}  // namespace quenthar

@@ -1,0 +1,66 @@
+#include "report/payloads.h"
+
+#include <cstdio>
+
+#include "log/records.h"
+#include "log/walk.h"
+#include "report/text_forms.h"
+
+namespace quenthar {
+int ReportInitEntry(EntryCursor& payload, std::int64_t /*payload_length*/) {
+  InitEntry e{};
+  if (!ReadRecord(payload, e)) {
+    std::printf("Invliad InitEntry\n");
+    return kStop;
+  }
+  const auto& v = e.values;
+  std::printf("%4.4d-%2.2d-%2.2d %2.2d:%2.2d:%2.2d\n", int{v[0]}, int{v[1]}, int{v[2]}, int{v[3]},
+              int{v[4]}, int{v[5]});
+  return kGoOn;
+}
+
+int ReportLaunchEntry(EntryCursor& payload, std::int64_t payload_length) {
+  LaunchEntry e{};
+  if (!ReadRecord(payload, e)) {
+    std::printf("Invalid LaunchEntry\n");
+    return kStop;
+  }
+  std::printf("Start=%d,", static_cast<int>(e.start));
+  std::printf("GUID=%s", PrintableText(GuidText(e.guid)));
+
+  // The payload cursor is already clipped to payload_length and to the loaded bytes.
+  const auto path_bytes = static_cast<std::uint64_t>(payload_length) - LaunchEntry::kSize;
+  const std::size_t n = path_bytes < Remaining(payload) ? static_cast<std::size_t>(path_bytes)
+                                                        : Remaining(payload);
+  const Utf16Text path = DecodeUtf16Le(payload.position, n);
+  SkipClamped(payload, n);
+  std::printf("Path=%s\n", PrintableText(ToNarrowText(path.units.c_str())));
+  return kGoOn;
+}
+
+int ReportReturnEntry(EntryCursor& payload, std::int64_t /*payload_length*/) {
+  ReturnEntry e{};
+  if (!ReadRecord(payload, e)) {
+    std::printf("Invalid ReturnEntry\n");
+    return kStop;
+  }
+  std::printf("GUID=%s\n", PrintableText(GuidText(e.guid)));
+  return kGoOn;
+}
+
+int ReportU50Entry(EntryCursor& payload, std::int64_t /*payload_length*/) {
+  U50Entry e{};
+  if (!ReadRecord(payload, e)) {
+    std::printf("Invalid U50Entry\n");
+    return kStop;
+  }
+  for (std::uint32_t i = 0; i < e.count && Remaining(payload) >= 2; ++i) {
+    const Utf16Text s = DecodeUtf16Le(payload.position, Remaining(payload));
+    std::printf("%s,", PrintableText(ToNarrowText(s.units.c_str())));
+    SkipClamped(payload, s.span);
+  }
+  std::printf("\n");
+  return kGoOn;
+}
+
+}  // namespace quenthar

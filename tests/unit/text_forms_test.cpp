@@ -1,0 +1,54 @@
+#include "report/text_forms.h"
+
+#include <gtest/gtest.h>
+
+namespace quenthar {
+namespace {
+
+std::string Narrow(const std::u16string& s) { return PrintableText(ToNarrowText(s.c_str())); }
+
+TEST(FormatGuid, OneTextFormWithLowercaseThirdGroup) {
+  const std::uint8_t zero[16] = {};
+  EXPECT_EQ(Narrow(FormatGuid(Guid::Decode(zero))), "{00000000-0000-0000-0000-000000000000}");
+  const std::uint8_t mixed[16] = {0x01, 0x02, 0x03, 0x04, 0x05, 0x06, 0x0A, 0x0B,
+                                  0x10, 0x11, 0x12, 0x13, 0x14, 0x15, 0x16, 0x17};
+  EXPECT_EQ(Narrow(FormatGuid(Guid::Decode(mixed))), "{04030201-0605-0b0a-1011-121314151617}");
+  const std::uint8_t letters[16] = {0xEF, 0xCD, 0xAB, 0xFA, 0xBC, 0xDA, 0xEF, 0xBE,
+                                    0xAA, 0xBB, 0xCC, 0xDD, 0xEE, 0xFF, 0x0A, 0xFF};
+  EXPECT_EQ(Narrow(FormatGuid(Guid::Decode(letters))), "{FAABCDEF-DABC-beef-AABB-CCDDEEFF0AFF}");
+}
+
+TEST(ToNarrowText, AbsentOnlyForAbsentText) {
+  EXPECT_FALSE(ToNarrowText(nullptr).has_value());
+  EXPECT_EQ(PrintableText(ToNarrowText(nullptr)), std::string("(null)"));
+  ASSERT_TRUE(ToNarrowText(u"").has_value());
+  EXPECT_EQ(*ToNarrowText(u""), "");
+}
+
+TEST(ToNarrowText, Utf8WithReplacementForUnpairedSurrogates) {
+  struct Case {
+    std::u16string in;
+    std::string out;
+  };
+  const Case cases[] = {
+      {u"C:\\boot\\x.efi", "C:\\boot\\x.efi"},
+      {u"\u00e9\u00df", "\xc3\xa9\xc3\x9f"},
+      {u"\u0416", "\xd0\x96"},
+      {u"\U0001F600", "\xf0\x9f\x98\x80"},
+      {std::u16string(1, u'\xD800'), "\xef\xbf\xbd"},
+      {std::u16string{u'\xDC00', u'A'}, "\xef\xbf\xbd" "A"},
+      {std::u16string{u'\xD83D', u'\xD83D', u'\xDE00'}, "\xef\xbf\xbd\xf0\x9f\x98\x80"},
+  };
+  for (const Case& c : cases) EXPECT_EQ(Narrow(c.in), c.out);
+}
+
+TEST(ToNarrowText, LongCjkTextConvertsWhole) {
+  // Three bytes per unit: more than a fixed room of two bytes per unit would hold.
+  const std::u16string text(5000, u'\u6f22');
+  std::string want;
+  for (int i = 0; i < 5000; ++i) want += "\xe6\xbc\xa2";
+  EXPECT_EQ(Narrow(text), want);
+}
+
+}  // namespace
+}  // namespace quenthar
