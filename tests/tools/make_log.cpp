@@ -209,9 +209,9 @@ int main(int argc, char** argv) {
       ++line_no;
       if (!line.empty() && line.back() == '\r') line.pop_back();
       if (line.rfind("==", 0) == 0) break;
+      // A '#' starts a comment unless a quoted text came first.
       const auto hash = line.find('#');
-      const bool quoted = line.find('"') != std::string::npos;
-      Apply(img, quoted || hash == std::string::npos ? line : line.substr(0, hash));
+      Apply(img, hash < line.find('"') ? line.substr(0, hash) : line);
     }
   } catch (const std::exception& e) {
     std::fprintf(stderr, "make_log: line %d: %s\n", line_no, e.what());
