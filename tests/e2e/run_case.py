@@ -77,6 +77,7 @@ def main():
     ap.add_argument("--wineprefix", default="")
     ap.add_argument("--case")
     ap.add_argument("--init", action="store_true", help="prepare the Wine prefix and stop")
+    ap.add_argument("--bundled", help="check that this file is the log the case describes, and stop")
     args = ap.parse_args()
 
     emulator = [args.emulator] if args.emulator else []
@@ -120,12 +121,18 @@ def main():
 
     workdir = tempfile.mkdtemp(prefix="quenthar-e2e-")
     try:
-        if write_log:
+        if write_log or args.bundled:
             built = run(emulator + [os.path.abspath(args.builder), "built.bin"], cwd=workdir, env=env,
                         stdin="\n".join(description).encode("utf-8"))
             if built.returncode != 0:
                 print("make_log failed:", built.stderr.decode(errors="replace"))
                 return 2
+            if args.bundled:
+                with open(os.path.join(workdir, "built.bin"), "rb") as a, open(args.bundled, "rb") as b:
+                    if a.read() != b.read():
+                        print(f"{args.bundled} is not the log its case describes: rebuild it with make_log")
+                        return 1
+                return 0
             os.rename(os.path.join(workdir, "built.bin"), os.path.join(workdir, log_name))
         for setup in setups:
             target = os.path.join(workdir, setup[1])
