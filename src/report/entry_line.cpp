@@ -47,10 +47,9 @@ EntryCursor PayloadCursor(const EntryCursor& walk, std::int64_t payload_length,
 
 int ReportEntry(const EntryHeader& header, const EntryCursor& walk, std::int64_t payload_length,
                 const std::uint8_t* loaded_end) {
-  std::printf("Time=%d,GUID=%s,", static_cast<int>(header.time), PrintableText(GuidText(header.guid)));
-  std::printf("Severity=%s", SeverityName(header.severity));
+  std::printf("Time=%d,GUID=%s,Severity=%sID=", static_cast<int>(header.time),
+              PrintableText(GuidText(header.guid)), SeverityName(header.severity));
   EntryCursor payload = PayloadCursor(walk, payload_length, loaded_end);
-  std::printf("ID=");
   for (const EventKind& kind : kEvents) {
     if (kind.id != header.id) continue;
     std::printf("%s", kind.name);
