@@ -26,6 +26,10 @@ void PrintLogHeader(const LogHeader& h) {
   if (h.data_size > kLogFileSize) std::printf("Invalid data size\n");
 }
 
+std::size_t LoadedCapacity(const LogHeader& h) {
+  return h.data_size < kBytesAfterHeader ? h.data_size : kBytesAfterHeader;
+}
+
 void ReportLoadedRegion(const LogHeader& h, const std::uint8_t* loaded, std::size_t loaded_size) {
   // The region ends DataSize bytes after the header's start; the loaded bytes
   // past it are read only as the tail of a payload that runs over.
@@ -68,7 +72,7 @@ int ReportLogStream(std::FILE* input_stream) {
 
   // Sized exactly to what may be loaded, so that any read past it is an error
   // the sanitizers see. A short read is not an error: the region is clipped.
-  const std::size_t capacity = header.data_size < kBytesAfterHeader ? header.data_size : kBytesAfterHeader;
+  const std::size_t capacity = LoadedCapacity(header);
   const auto buffer = std::make_unique<std::uint8_t[]>(capacity);
   const std::size_t loaded = std::fread(buffer.get(), 1, capacity, input.get());
   input.reset();

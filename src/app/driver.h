@@ -28,6 +28,10 @@ int ReportLogStream(std::FILE* input);
 /// exceeds the file's length.
 void PrintLogHeader(const LogHeader& header);
 
+/// How many bytes the run loads after the 16-byte header: DataSize, but no
+/// more than the file holds there.
+std::size_t LoadedCapacity(const LogHeader& header);
+
 /// Walks the entries in `loaded`, the bytes read from just after the 16-byte
 /// header (at most DataSize of them); payloads may run on to the end of them.
 void ReportLoadedRegion(const LogHeader& header, const std::uint8_t* loaded, std::size_t loaded_size);
