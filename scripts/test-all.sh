@@ -1,20 +1,31 @@
 #!/usr/bin/env bash
 # Builds and tests every configuration: Linux release, Linux under the
-# sanitizers, and the Windows build under Wine where mingw-w64 and Wine are
-# installed (required when CI is set).
+# sanitizers, the Windows build under Wine, and the fuzz target's smoke run
+# (QUENTHAR_FUZZ_SECONDS, default 60). The last two need mingw-w64 and Wine,
+# and clang; without them they are skipped, except when CI is set.
 set -euo pipefail
 cd "$(dirname "$0")/.."
+
+need() {  # need WHAT COMMAND...: true when every command exists
+  local what=$1; shift
+  for c in "$@"; do
+    command -v "$c" >/dev/null && continue
+    [ -n "${CI:-}" ] && { echo "$what needs $c" >&2; exit 1; }
+    echo "Skipping $what: $c is not installed" >&2
+    return 1
+  done
+}
 
 cmake --workflow --preset linux-release
 cmake --workflow --preset linux-asan
 
-if command -v x86_64-w64-mingw32-g++-posix >/dev/null &&
-   { command -v wine64 >/dev/null || [ -x /usr/lib/wine/wine64 ]; }; then
+PATH=$PATH:/usr/lib/wine  # where Debian's wine64 package puts wine64
+if need "the Windows build" x86_64-w64-mingw32-g++-posix wine64; then
   cmake --workflow --preset mingw-release
-elif [ -n "${CI:-}" ]; then
-  echo "The Windows build needs g++-mingw-w64-x86-64-posix and wine64" >&2
-  exit 1
-else
-  echo "Skipping the Windows build: g++-mingw-w64-x86-64-posix or wine64 is not installed" >&2
+fi
+if need "the fuzz run" clang++; then
+  cmake --preset fuzz -DQUENTHAR_FUZZ_SECONDS="${QUENTHAR_FUZZ_SECONDS:-60}"
+  cmake --build --preset fuzz
+  ctest --preset fuzz
 fi
 echo "All test runs passed."
