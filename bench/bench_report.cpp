@@ -61,7 +61,8 @@ int main(int argc, char** argv) {
   static char buffer[1 << 16];
   std::setvbuf(stdout, buffer, _IOFBF, sizeof buffer);
   for (const char* name : {"densest", "back_to_back", "u50_packed", "real_size"}) {
-    benchmark::RegisterBenchmark(name, ReportLog, std::string(QUENTHAR_BENCH_LOGS) + "/" + name + ".bin")
+    benchmark::RegisterBenchmark(name, ReportLog,
+                                 std::string(QUENTHAR_BENCH_LOGS) + "/" + name + ".bin")
         ->Unit(benchmark::kMicrosecond);
   }
   // The report goes to /dev/null, so the figures go to standard error.

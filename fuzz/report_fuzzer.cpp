@@ -26,7 +26,8 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
   // Its own allocation of exactly the loaded size, as in the program, so
   // that AddressSanitizer catches any read past it.
   const auto loaded_at = header_at + LogHeader::kSize;
-  const std::vector<std::uint8_t> loaded(loaded_at, loaded_at + static_cast<std::ptrdiff_t>(LoadedCapacity(header)));
+  const std::vector<std::uint8_t> loaded(
+      loaded_at, loaded_at + static_cast<std::ptrdiff_t>(LoadedCapacity(header)));
   ReportLoadedRegion(header, loaded.data(), loaded.size());
   std::fflush(stdout);
   return 0;

@@ -38,7 +38,8 @@ void ReportLoadedRegion(const LogHeader& h, const std::uint8_t* loaded, std::siz
   // Headers longer than 16 bytes (version 4 has 20) push the first entry back;
   // an implausible HdrSize is ignored.
   std::size_t begin = 0;
-  if (h.hdr_size >= LogHeader::kSize && h.hdr_size <= h.data_size) begin = h.hdr_size - LogHeader::kSize;
+  if (h.hdr_size >= LogHeader::kSize && h.hdr_size <= h.data_size)
+    begin = h.hdr_size - LogHeader::kSize;
   if (begin > end) begin = end;
 
   EntryCursor region = MakeCursor(loaded + begin, loaded + end);

@@ -34,6 +34,7 @@ std::size_t LoadedCapacity(const LogHeader& header);
 
 /// Walks the entries in `loaded`, the bytes read from just after the 16-byte
 /// header (at most DataSize of them); payloads may run on to the end of them.
-void ReportLoadedRegion(const LogHeader& header, const std::uint8_t* loaded, std::size_t loaded_size);
+void ReportLoadedRegion(const LogHeader& header, const std::uint8_t* loaded,
+                        std::size_t loaded_size);
 
 }  // namespace quenthar

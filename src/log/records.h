@@ -63,7 +63,7 @@ struct EntryHeader {
   std::uint32_t id;
 
   static EntryHeader Decode(const std::uint8_t* p) {
-    return {LoadI32LE(p),       LoadU32LE(p + 4),  Guid::Decode(p + 8), LoadU32LE(p + 24),
+    return {LoadI32LE(p),      LoadU32LE(p + 4),  Guid::Decode(p + 8), LoadU32LE(p + 24),
             LoadU32LE(p + 28), LoadU32LE(p + 32), LoadU32LE(p + 36)};
   }
 };

@@ -13,7 +13,8 @@ void WalkEntries(EntryCursor& region, const EntryStep& step) {
       std::printf("Invalid Hdr,pos=%d", OffsetOf(region));
       return;
     }
-    const std::int64_t payload_length = std::int64_t{header.size} - std::int64_t{EntryHeader::kSize};
+    const std::int64_t payload_length =
+        std::int64_t{header.size} - std::int64_t{EntryHeader::kSize};
     if (step(header, region, payload_length) == kStop) return;
 
     // 64-bit sum: a Size near 4 GiB must not wrap the walk backwards. A Size

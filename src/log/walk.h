@@ -15,9 +15,8 @@ inline constexpr int kStop = 0;
 /// Called once per entry with a copy of its header, the walk cursor (on the
 /// first payload byte; the step must not move it) and the payload length,
 /// Size - 40, negative exactly when Size is below 40. Returns kGoOn or kStop.
-using EntryStep =
-    std::function<int(const EntryHeader& header, const EntryCursor& at_payload,
-                      std::int64_t payload_length)>;
+using EntryStep = std::function<int(const EntryHeader& header, const EntryCursor& at_payload,
+                                    std::int64_t payload_length)>;
 
 /// Steps through the region entry by entry, calling `step` for each.
 /// Prints "Invalid Hdr,pos=%d" (offset from region.begin) and ends when fewer

@@ -30,8 +30,8 @@ int ReportLaunchEntry(EntryCursor& payload, std::int64_t payload_length) {
 
   // The payload cursor is already clipped to payload_length and to the loaded bytes.
   const auto path_bytes = static_cast<std::uint64_t>(payload_length) - LaunchEntry::kSize;
-  const std::size_t n = path_bytes < Remaining(payload) ? static_cast<std::size_t>(path_bytes)
-                                                        : Remaining(payload);
+  const std::size_t n =
+      path_bytes < Remaining(payload) ? static_cast<std::size_t>(path_bytes) : Remaining(payload);
   const Utf16Text path = DecodeUtf16Le(payload.position, n);
   SkipClamped(payload, n);
   std::printf("Path=%s\n", PrintableText(ToNarrowText(path.units.c_str())));

@@ -219,7 +219,8 @@ int main(int argc, char** argv) {
   }
   img.bytes.resize(img.file_size, 0);
   std::FILE* out = std::fopen(argv[1], "wb");
-  if (out == nullptr || std::fwrite(img.bytes.data(), 1, img.bytes.size(), out) != img.bytes.size() ||
+  if (out == nullptr ||
+      std::fwrite(img.bytes.data(), 1, img.bytes.size(), out) != img.bytes.size() ||
       std::fclose(out) != 0) {
     std::perror(argv[1]);
     return 2;

@@ -25,8 +25,8 @@ std::FILE* UnreadableLogStream() {
 }
 
 TEST(ReportLogStream, HeaderThatCannotBeReadFailsAndLeavesEmptyOutput) {
-  const auto dir = std::filesystem::temp_directory_path() /
-                   ("quenthar-driver-" + std::to_string(getpid()));
+  const auto dir =
+      std::filesystem::temp_directory_path() / ("quenthar-driver-" + std::to_string(getpid()));
   std::filesystem::create_directories(dir);
   const auto previous = std::filesystem::current_path();
   std::filesystem::current_path(dir);

@@ -36,7 +36,9 @@ TEST(ToNarrowText, Utf8WithReplacementForUnpairedSurrogates) {
       {u"\u0416", "\xd0\x96"},
       {u"\U0001F600", "\xf0\x9f\x98\x80"},
       {std::u16string(1, u'\xD800'), "\xef\xbf\xbd"},
-      {std::u16string{u'\xDC00', u'A'}, "\xef\xbf\xbd" "A"},
+      {std::u16string{u'\xDC00', u'A'},
+       "\xef\xbf\xbd"
+       "A"},
       {std::u16string{u'\xD83D', u'\xD83D', u'\xDE00'}, "\xef\xbf\xbd\xf0\x9f\x98\x80"},
   };
   for (const Case& c : cases) EXPECT_EQ(Narrow(c.in), c.out);

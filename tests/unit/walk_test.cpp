@@ -18,7 +18,8 @@ std::vector<std::uint8_t> Region(const std::vector<std::uint32_t>& sizes, std::s
   std::vector<std::uint8_t> bytes(length, 0);
   std::size_t at = 0;
   for (std::uint32_t size : sizes) {
-    for (std::size_t i = 0; i < 4; ++i) bytes[at + 24 + i] = static_cast<std::uint8_t>(size >> (8 * i));
+    for (std::size_t i = 0; i < 4; ++i)
+      bytes[at + 24 + i] = static_cast<std::uint8_t>(size >> (8 * i));
     at += size;
   }
   return bytes;
