@@ -1,8 +1,9 @@
 #!/usr/bin/env bash
-# Builds and tests every configuration: Linux release, Linux under the
-# sanitizers, the Windows build under Wine, and the fuzz target's smoke run
-# (QUENTHAR_FUZZ_SECONDS, default 60). The last two need mingw-w64 and Wine,
-# and clang; without them they are skipped, except when CI is set.
+# Builds and tests every configuration: Linux release (with its .deb), the
+# format and tidy checks, Linux under the sanitizers, the Windows build under
+# Wine (with its .zip), and the fuzz target's smoke run (QUENTHAR_FUZZ_SECONDS,
+# default 60). A part whose tools are not installed is skipped, except when
+# CI is set.
 set -euo pipefail
 cd "$(dirname "$0")/.."
 
@@ -17,6 +18,9 @@ need() {  # need WHAT COMMAND...: true when every command exists
 }
 
 cmake --workflow --preset linux-release
+if need "the format and tidy checks" clang-format clang-tidy; then
+  scripts/check-code.sh
+fi
 cmake --workflow --preset linux-asan
 
 PATH=$PATH:/usr/lib/wine  # where Debian's wine64 package puts wine64
