@@ -16,9 +16,13 @@ std::u16string FormatGuid(const Guid& guid);
 /// absent text (nullptr) or text that cannot be converted.
 std::optional<std::string> ToNarrowText(const char16_t* text);
 
+inline std::optional<std::string> ToNarrowText(const std::u16string& text) {
+  return ToNarrowText(text.c_str());
+}
+
 /// Narrow form of the GUID's text.
 inline std::optional<std::string> GuidText(const Guid& guid) {
-  return ToNarrowText(FormatGuid(guid).c_str());
+  return ToNarrowText(FormatGuid(guid));
 }
 
 /// What "%s" prints for a narrow text: the text, or "(null)" when absent.
