@@ -25,5 +25,5 @@ for log in densest back_to_back u50_packed real_size; do
   printf '%-14s %8s ms %8s ms %8s\n' "$log" "$q" "$c" "$(python3 -c "print(f'{$q / $c:.2f}')")"
 done
 if [ -x "$build/bench/bench_report" ]; then
-  "$build/bench/bench_report" --benchmark_counters_tabular=true --benchmark_color=false
+  "$build/bench/bench_report"
 fi
