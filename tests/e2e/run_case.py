@@ -64,23 +64,21 @@ def as_bytes(name):
     return urllib.parse.unquote_to_bytes(name)
 
 
-def wineserver(emulator):
-    here = os.path.dirname(emulator)
-    for name in ("wineserver", "wineserver64"):
-        if os.path.exists(os.path.join(here, name)):
-            return os.path.join(here, name)
-    return shutil.which("wineserver") or "wineserver"
-
-
 def wine_env(args):
     env = dict(os.environ)
     env.update(LANG="C.UTF-8", LC_ALL="C.UTF-8", WINEDEBUG="-all", WINEPREFIX=args.wineprefix)
     return env
 
 
-def run(cmd, cwd, env, stdin=None):
-    return subprocess.run(cmd, cwd=cwd, env=env, input=stdin, stdout=subprocess.PIPE,
-                          stderr=subprocess.PIPE, timeout=120)
+def run(cmd, cwd, env, stdin=None, stdout=subprocess.PIPE):
+    for _ in range(3):
+        result = subprocess.run(cmd, cwd=cwd, env=env, input=stdin, stdout=stdout,
+                                stderr=subprocess.PIPE, timeout=120)
+        # Wine's own failure, not the program's: a client that starts while
+        # the idle server shuts down loses its connection. Try again.
+        if b"wine client error" not in result.stderr:
+            break
+    return result
 
 
 def main():
@@ -92,25 +90,14 @@ def main():
     ap.add_argument("--wineprefix", default="")
     ap.add_argument("--case")
     ap.add_argument("--init", action="store_true", help="prepare the Wine prefix and stop")
-    ap.add_argument("--shutdown", action="store_true", help="stop the Wine server and stop")
     ap.add_argument("--bundled", help="check that this file is the log the case describes, and stop")
     args = ap.parse_args()
 
     emulator = [args.emulator] if args.emulator else []
     env = wine_env(args) if args.platform == "windows" else dict(os.environ)
     if args.init:
-        if args.platform == "windows":
-            # One server for the whole run, started before any client: a client
-            # that starts while an idle server shuts down can lose its connection.
-            # It stays in the background, so it must not hold our output open.
-            subprocess.run([wineserver(args.emulator), "-p"], env=env, stdin=subprocess.DEVNULL,
-                           stdout=subprocess.DEVNULL, stderr=subprocess.DEVNULL, timeout=60)
         # The first start of a prefix takes seconds; do it once, before the cases.
         run(emulator + [args.tool], cwd=tempfile.gettempdir(), env=env)
-        return 0
-    if args.shutdown:
-        if args.platform == "windows":
-            subprocess.run([wineserver(args.emulator), "-k"], env=env)
         return 0
 
     description, sections = parse_case(args.case)
@@ -186,8 +173,7 @@ def main():
         failures = []
         if stdout_file is not None:
             with open(stdout_file, "wb") as sink:
-                result = subprocess.run(command, cwd=workdir, env=env, stdout=sink,
-                                        stderr=subprocess.PIPE, timeout=120)
+                result = run(command, cwd=workdir, env=env, stdout=sink)
         else:
             result = run(command, cwd=workdir, env=env)
             if args.platform == "windows":
