@@ -19,6 +19,7 @@ bool ReadFixedPart(EntryCursor& payload, Record& out, const char* message) {
 }
 
 }  // namespace
+
 int ReportInitEntry(EntryCursor& payload, std::int64_t /*payload_length*/) {
   InitEntry e{};
   if (!ReadFixedPart(payload, e, "Invliad InitEntry\n")) return kStop;
@@ -28,18 +29,15 @@ int ReportInitEntry(EntryCursor& payload, std::int64_t /*payload_length*/) {
   return kGoOn;
 }
 
-int ReportLaunchEntry(EntryCursor& payload, std::int64_t payload_length) {
+int ReportLaunchEntry(EntryCursor& payload, std::int64_t /*payload_length*/) {
   LaunchEntry e{};
   if (!ReadFixedPart(payload, e, "Invalid LaunchEntry\n")) return kStop;
-  std::printf("Start=%d,", static_cast<int>(e.start));
-  std::printf("GUID=%s", PrintableText(GuidText(e.guid)));
+  std::printf("Start=%d,GUID=%s", static_cast<int>(e.start), PrintableText(GuidText(e.guid)));
 
-  // The payload cursor is already clipped to payload_length and to the loaded bytes.
-  const auto path_bytes = static_cast<std::uint64_t>(payload_length) - LaunchEntry::kSize;
-  const std::size_t n =
-      path_bytes < Remaining(payload) ? static_cast<std::size_t>(path_bytes) : Remaining(payload);
-  const Utf16Text path = DecodeUtf16Le(payload.position, n);
-  SkipClamped(payload, n);
+  // The path is the rest of the payload: the payload cursor already ends
+  // payload_length bytes in, or where the loaded bytes end.
+  const Utf16Text path = DecodeUtf16Le(payload.position, Remaining(payload));
+  SkipClamped(payload, Remaining(payload));
   std::printf("Path=%s\n", PrintableText(ToNarrowText(path.units)));
   return kGoOn;
 }
