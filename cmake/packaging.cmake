@@ -42,7 +42,7 @@ else()
   set(CPACK_DEBIAN_PACKAGE_HOMEPAGE "https://quenthar.example.org")
   # A static program needs nothing at run time; a dynamic one gets its
   # libraries from dpkg-shlibdeps.
-  if(NOT (QUENTHAR_STATIC AND NOT QUENTHAR_SANITIZE))
+  if(NOT QUENTHAR_STATIC_PROGRAM)
     set(CPACK_DEBIAN_PACKAGE_SHLIBDEPS ON)
   endif()
 endif()

@@ -13,6 +13,10 @@ namespace {
 constexpr std::size_t kBytesAfterHeader =
     static_cast<std::size_t>(kLogFileSize - kLogHeaderOffset) - LogHeader::kSize;
 
+// A stream that cannot seek is read this far: one byte more than a log tells
+// a longer stream from the log.
+constexpr std::size_t kStreamLimit = static_cast<std::size_t>(kLogFileSize) + 1;
+
 struct FileCloser {
   void operator()(std::FILE* f) const { std::fclose(f); }
 };
@@ -56,7 +60,7 @@ int ReportLogStream(std::FILE* input_stream) {
     std::printf("Invalid size, must be %d", static_cast<int>(kLogFileSize));
     return kExitFailure;
   }
-  File output(std::fopen("quenthar.log", "wb"));  // created and left empty
+  File output(platform::CreateEmptyFile("quenthar.log"));  // left empty
   if (!output) {
     std::printf("can't open output file\n");
     return kExitFailure;
@@ -89,7 +93,7 @@ int RunTool(int argc, const platform::ArgChar* const* argv) {
   int status = kExitUsage;
   if (argc != 2) {
     std::printf("Usage: quenthar.exe quentharfile\n");
-  } else if (std::FILE* input = platform::OpenForReading(argv[1])) {
+  } else if (std::FILE* input = platform::OpenForReading(argv[1], kStreamLimit)) {
     status = ReportLogStream(input);
   } else {
     std::printf("can't open input file\n");

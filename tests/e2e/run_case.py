@@ -9,25 +9,36 @@ then sections:
   == log NAME          the log's file name in the run directory (default in.bin)
                        (in names and arguments %XX stands for the byte XX)
   == stdout-file PATH  send the tool's standard output there instead (nothing to compare)
+  == stdin pipe [size N] [delay S]
+                       feed the log to the tool's standard input through a pipe (cut
+                       or zero-padded to N bytes), starting after S seconds
   == nolog             write no log file
   == setup mkdir D     make a directory in the run directory before the run
   == setup file F TEXT make a file holding TEXT
   == setup sparse F N  make a sparse file of N bytes
-  == setup link F TARGET  make a symbolic link
+  == setup link F TARGET      make a symbolic link
+  == setup hardlink F EXISTING  make a second name of an existing file
+  == setup fifo F      make a FIFO
   == status N          expected exit status (default 0), compared as the platform's 8 bits
-  == output empty|absent|dir|keep   what quenthar.log must be afterwards (default empty)
+  == expect PATH empty|absent|dir|link|fifo|holds TEXT
+                       what PATH (relative to the run directory) must be afterwards
+  == output STATE      the same for quenthar.log, or keep (default empty)
   == only posix|windows   run the case on that platform only
   == stdout [posix|windows]   expected standard output, line by line, up to the
                        next "==" line; each line ends with "\\n" except one that ends
                        with the two characters \\c. Without a platform it holds for both.
-On Windows every expected "\\n" is CR LF.
+On Windows every expected "\\n" is CR LF. The run directory lies in a fresh
+temporary directory, so paths starting with ../ stay inside it.
 """
 import argparse
 import os
 import shutil
+import stat
 import subprocess
 import sys
 import tempfile
+import threading
+import time
 import urllib.parse
 
 
@@ -70,15 +81,78 @@ def wine_env(args):
     return env
 
 
-def run(cmd, cwd, env, stdin=None, stdout=subprocess.PIPE):
+def run(cmd, cwd, env, stdin=None, stdout=subprocess.PIPE, feed=None):
+    """Runs cmd; feed(pipe_write_end), when given, writes its standard input from a thread."""
     for _ in range(3):
-        result = subprocess.run(cmd, cwd=cwd, env=env, input=stdin, stdout=stdout,
-                                stderr=subprocess.PIPE, timeout=120)
+        if feed is None:
+            result = subprocess.run(cmd, cwd=cwd, env=env, input=stdin, stdout=stdout,
+                                    stderr=subprocess.PIPE, timeout=120)
+        else:
+            read_end, write_end = os.pipe()
+            writer = threading.Thread(target=feed, args=(write_end,))
+            writer.start()
+            try:
+                result = subprocess.run(cmd, cwd=cwd, env=env, stdin=read_end, stdout=stdout,
+                                        stderr=subprocess.PIPE, timeout=120)
+            finally:
+                os.close(read_end)
+                writer.join()
         # Wine's own failure, not the program's: a client that starts while
         # the idle server shuts down loses its connection. Try again.
         if b"wine client error" not in result.stderr:
             break
     return result
+
+
+def pipe_feeder(data, delay):
+    def feed(fd):
+        time.sleep(delay)
+        try:
+            with os.fdopen(fd, "wb") as pipe:
+                pipe.write(data)
+        except BrokenPipeError:
+            pass  # the tool stops reading once it has seen too much
+    return feed
+
+
+PATH_STATES = ("empty", "absent", "dir", "link", "fifo", "holds")
+
+
+def path_state_ok(path, state, text):
+    if state == "absent":
+        return not os.path.lexists(path)
+    if state == "link":
+        return os.path.islink(path)
+    if state == "fifo":
+        return stat.S_ISFIFO(os.lstat(path).st_mode) if os.path.lexists(path) else False
+    if state == "dir":
+        return os.path.isdir(path) and not os.path.islink(path)
+    if os.path.islink(path) or not os.path.isfile(path):
+        return False
+    with open(path, encoding="utf-8") as f:
+        held = f.read()
+    return held == ("" if state == "empty" else text)
+
+
+def make_setup(run_dir, setup):
+    kind, target = setup[0], os.path.join(run_dir, setup[1])
+    if kind == "mkdir":
+        os.mkdir(target)
+    elif kind == "file":
+        with open(target, "w", encoding="utf-8") as f:
+            f.write(" ".join(setup[2:]))
+    elif kind == "sparse":
+        with open(target, "wb") as f:
+            f.truncate(int(setup[2], 0))
+    elif kind == "link":
+        os.symlink(setup[2], target)
+    elif kind == "hardlink":
+        os.link(os.path.join(run_dir, setup[2]), target)
+    elif kind == "fifo":
+        os.mkfifo(target)
+    else:
+        return False
+    return True
 
 
 def main():
@@ -96,14 +170,13 @@ def main():
     emulator = [args.emulator] if args.emulator else []
     env = wine_env(args) if args.platform == "windows" else dict(os.environ)
     if args.init:
-        # The first start of a prefix takes seconds; do it once, before the cases.
-        run(emulator + [args.tool], cwd=tempfile.gettempdir(), env=env)
-        return 0
+        return prepare_wine(args, env) if args.platform == "windows" else 0
 
     description, sections = parse_case(args.case)
-    log_name, tool_args, status, output_state = "in.bin", None, 0, "empty"
-    stdout_file = None
+    log_name, tool_args, status = "in.bin", None, 0
+    stdout_file, pipe = None, None
     write_log, setups, stdout_by_platform = True, [], {}
+    expects = [("quenthar.log", "empty", "")]
     for name, words, body in sections:
         if name != "stdout" and any(line.strip() for line in body):
             print(f"== {name} takes no lines after it (the log description goes first)")
@@ -114,6 +187,10 @@ def main():
             log_name = words[0]
         elif name == "stdout-file":
             stdout_file = words[0]
+        elif name == "stdin" and words[:1] == ["pipe"]:
+            options = dict(zip(words[1::2], words[2::2]))
+            pipe = (int(options["size"]) if "size" in options else None,
+                    float(options.get("delay", 0)))
         elif name == "nolog":
             write_log = False
         elif name == "setup":
@@ -121,7 +198,11 @@ def main():
         elif name == "status":
             status = int(words[0])
         elif name == "output":
-            output_state = words[0]
+            expects = [(p, s, t) for p, s, t in expects if p != "quenthar.log"]
+            if words[0] != "keep":
+                expects.append(("quenthar.log", words[0], " ".join(words[1:])))
+        elif name == "expect":
+            expects.append((words[0], words[1], " ".join(words[2:])))
         elif name == "only":
             if words[0] != args.platform:
                 print(f"case is for {words[0]} only: skipped")
@@ -131,6 +212,10 @@ def main():
         else:
             print(f"unknown section == {name}")
             return 2
+    unknown = [state for _, state, _ in expects if state not in PATH_STATES]
+    if unknown:
+        print(f"unknown state {unknown[0]}")
+        return 2
     if tool_args is None:
         tool_args = [log_name]
     want = stdout_by_platform.get(args.platform, stdout_by_platform.get("both"))
@@ -139,62 +224,58 @@ def main():
         return 2
 
     workdir = tempfile.mkdtemp(prefix="quenthar-e2e-")
+    run_dir = os.path.join(workdir, "run")
+    os.mkdir(run_dir)
     try:
+        log_bytes = b""
         if write_log or args.bundled:
-            built = run(emulator + [os.path.abspath(args.builder), "built.bin"], cwd=workdir, env=env,
+            built = run(emulator + [os.path.abspath(args.builder), "built.bin"], cwd=run_dir, env=env,
                         stdin="\n".join(description).encode("utf-8"))
             if built.returncode != 0:
                 print("make_log failed:", built.stderr.decode(errors="replace"))
                 return 2
+            built_path = os.path.join(run_dir, "built.bin")
+            with open(built_path, "rb") as f:
+                log_bytes = f.read()
             if args.bundled:
-                with open(os.path.join(workdir, "built.bin"), "rb") as a, open(args.bundled, "rb") as b:
-                    if a.read() != b.read():
+                with open(args.bundled, "rb") as b:
+                    if log_bytes != b.read():
                         print(f"{args.bundled} is not the log its case describes: rebuild it with make_log")
                         return 1
                 return 0
-            os.rename(os.path.join(workdir, "built.bin"), os.path.join(os.fsencode(workdir), as_bytes(log_name)))
+            os.rename(built_path, os.path.join(os.fsencode(run_dir), as_bytes(log_name)))
         for setup in setups:
-            target = os.path.join(workdir, setup[1])
-            if setup[0] == "mkdir":
-                os.mkdir(target)
-            elif setup[0] == "file":
-                with open(target, "w") as f:
-                    f.write(" ".join(setup[2:]))
-            elif setup[0] == "sparse":
-                with open(target, "wb") as f:
-                    f.truncate(int(setup[2], 0))
-            elif setup[0] == "link":
-                os.symlink(setup[2], target)
-            else:
+            if not make_setup(run_dir, setup):
                 print(f"unknown setup {setup[0]}")
                 return 2
 
+        feed = None
+        if pipe is not None:
+            size, delay = pipe
+            data = log_bytes if size is None else log_bytes[:size].ljust(size, b"\0")
+            feed = pipe_feeder(data, delay)
         command = emulator + [os.path.abspath(args.tool)] + [as_bytes(a) for a in tool_args]
         failures = []
-        if stdout_file is not None:
-            with open(stdout_file, "wb") as sink:
-                result = run(command, cwd=workdir, env=env, stdout=sink)
-        else:
-            result = run(command, cwd=workdir, env=env)
+        try:
+            if stdout_file is not None:
+                with open(stdout_file, "wb") as sink:
+                    result = run(command, cwd=run_dir, env=env, stdout=sink, feed=feed)
+            else:
+                result = run(command, cwd=run_dir, env=env, feed=feed)
+        except subprocess.TimeoutExpired:
+            print("the tool did not end")
+            return 1
+        if stdout_file is None:
             if args.platform == "windows":
                 want = want.replace("\n", "\r\n")
             want_bytes = want.encode("utf-8") if args.platform == "posix" else want.encode("cp1252", "strict")
-        if stdout_file is None and result.stdout != want_bytes:
-            failures.append(f"stdout differs\n  expected: {want_bytes!r}\n  actual:   {result.stdout!r}")
+            if result.stdout != want_bytes:
+                failures.append(f"stdout differs\n  expected: {want_bytes!r}\n  actual:   {result.stdout!r}")
         if result.returncode & 0xFF != status & 0xFF:
             failures.append(f"exit status {result.returncode}, expected {status}")
-
-        out_path = os.path.join(workdir, "quenthar.log")
-        if output_state == "empty":
-            ok = os.path.isfile(out_path) and os.path.getsize(out_path) == 0
-        elif output_state == "absent":
-            ok = not os.path.lexists(out_path)
-        elif output_state == "dir":
-            ok = os.path.isdir(out_path)
-        else:
-            ok = True
-        if not ok:
-            failures.append(f"quenthar.log is not {output_state}")
+        for path, state, text in expects:
+            if not path_state_ok(os.path.join(run_dir, path), state, text):
+                failures.append(f"{path} is not {state} {text}".rstrip())
         if failures:
             print("\n".join(failures))
             if result.stderr:
@@ -203,6 +284,21 @@ def main():
         return 0
     finally:
         shutil.rmtree(workdir, ignore_errors=True)
+
+
+def prepare_wine(args, env):
+    """Creates the Wine prefix and waits until Wine has finished with it, so that
+    no case starts while the prefix is still being made."""
+    wine = args.emulator
+    server = next((p for p in (os.path.join(os.path.dirname(wine), name) for name in ("wineserver", "wineserver64"))
+                   if os.path.exists(p)), shutil.which("wineserver") or "wineserver")
+    boot = subprocess.run([wine, "wineboot", "--init"], env=env, cwd=tempfile.gettempdir(),
+                          stdout=subprocess.DEVNULL, stderr=subprocess.PIPE, timeout=600)
+    wait = subprocess.run([server, "--wait"], env=env, timeout=600)
+    if boot.returncode != 0 or wait.returncode != 0:
+        print("could not prepare the Wine prefix:", boot.stderr.decode(errors="replace")[-2000:])
+        return 1
+    return 0
 
 
 if __name__ == "__main__":
