@@ -4,7 +4,6 @@
 #include <memory>
 
 #include "log/entry_cursor.h"
-#include "log/walk.h"
 #include "report/entry_line.h"
 
 namespace quenthar {
@@ -24,17 +23,23 @@ using File = std::unique_ptr<std::FILE, FileCloser>;
 
 }  // namespace
 
-void PrintLogHeader(const LogHeader& h) {
-  std::printf("Ver=%x,HdrSize=%x, DataSize=%x\n", static_cast<unsigned>(h.ver),
-              static_cast<unsigned>(h.hdr_size), static_cast<unsigned>(h.data_size));
-  if (h.data_size > kLogFileSize) std::printf("Invalid data size\n");
+void ReportLogHeader(Output& out, const LogHeader& h) {
+  out.Put("Ver=");
+  out.PutHex(h.ver);
+  out.Put(",HdrSize=");
+  out.PutHex(h.hdr_size);
+  out.Put(", DataSize=");
+  out.PutHex(h.data_size);
+  out.Put("\n");
+  if (h.data_size > kLogFileSize) out.Put("Invalid data size\n");
 }
 
 std::size_t LoadedCapacity(const LogHeader& h) {
   return h.data_size < kBytesAfterHeader ? h.data_size : kBytesAfterHeader;
 }
 
-void ReportLoadedRegion(const LogHeader& h, const std::uint8_t* loaded, std::size_t loaded_size) {
+void ReportLoadedRegion(Output& out, const LogHeader& h, const std::uint8_t* loaded,
+                        std::size_t loaded_size) {
   // The region ends DataSize bytes after the header's start; the loaded bytes
   // past it are read only as the tail of a payload that runs over.
   const std::size_t data_end = h.data_size < LogHeader::kSize ? 0 : h.data_size - LogHeader::kSize;
@@ -46,34 +51,30 @@ void ReportLoadedRegion(const LogHeader& h, const std::uint8_t* loaded, std::siz
     begin = h.hdr_size - LogHeader::kSize;
   if (begin > end) begin = end;
 
-  EntryCursor region = MakeCursor(loaded + begin, loaded + end);
-  const std::uint8_t* loaded_end = loaded + loaded_size;
-  WalkEntries(region, [loaded_end](const EntryHeader& header, const EntryCursor& at_payload,
-                                   std::int64_t payload_length) {
-    return ReportEntry(header, at_payload, payload_length, loaded_end);
-  });
+  ReportEntries(out, MakeCursor(loaded + begin, loaded + end), loaded + loaded_size);
 }
 
-int ReportLogStream(std::FILE* input_stream) {
+int ReportLogStream(Output& out, std::FILE* input_stream) {
   File input(input_stream);
   if (platform::StreamLength(input.get()) != kLogFileSize) {
-    std::printf("Invalid size, must be %d", static_cast<int>(kLogFileSize));
+    out.Put("Invalid size, must be ");
+    out.PutDecimal(static_cast<std::int32_t>(kLogFileSize));
     return kExitFailure;
   }
   File output(platform::CreateEmptyFile("quenthar.log"));  // left empty
   if (!output) {
-    std::printf("can't open output file\n");
+    out.Put("can't open output file\n");
     return kExitFailure;
   }
   std::array<std::uint8_t, LogHeader::kSize> raw{};
   if (std::fseek(input.get(), kLogHeaderOffset, SEEK_SET) != 0 ||
       std::fread(raw.data(), raw.size(), 1, input.get()) != 1) {
-    std::printf("Can't read header");
+    out.Put("Can't read header");
     input.reset();
     return kExitFailure;
   }
   const LogHeader header = LogHeader::Decode(raw.data());
-  PrintLogHeader(header);
+  ReportLogHeader(out, header);
 
   // Sized exactly to what may be loaded, so that any read past it is an error
   // the sanitizers see. A short read is not an error: the region is clipped.
@@ -82,28 +83,26 @@ int ReportLogStream(std::FILE* input_stream) {
   const std::size_t loaded = std::fread(buffer.get(), 1, capacity, input.get());
   input.reset();
 
-  ReportLoadedRegion(header, buffer.get(), loaded);
+  ReportLoadedRegion(out, header, buffer.get(), loaded);
   return kExitOk;
 }
 
 int RunTool(int argc, const platform::ArgChar* const* argv) {
-  static char stdout_buffer[1 << 16];
-  std::setvbuf(stdout, stdout_buffer, _IOFBF, sizeof stdout_buffer);
-
+  // Output collects the text; each of its writes goes straight through.
+  std::setvbuf(stdout, nullptr, _IONBF, 0);
+  Output out(stdout);
   int status = kExitUsage;
   if (argc != 2) {
-    std::printf("Usage: quenthar.exe quentharfile\n");
+    out.Put("Usage: quenthar.exe quentharfile\n");
   } else if (std::FILE* input = platform::OpenForReading(argv[1], kStreamLimit)) {
-    status = ReportLogStream(input);
+    status = ReportLogStream(out, input);
   } else {
-    std::printf("can't open input file\n");
+    out.Put("can't open input file\n");
     status = kExitFailure;
   }
   // A report that could not be written is no success.
-  if (std::fflush(stdout) != 0 || std::ferror(stdout)) {
-    if (status == kExitOk) status = kExitFailure;
-  }
-  return status;
+  const bool written = out.Flush() && std::fflush(stdout) == 0 && std::ferror(stdout) == 0;
+  return status == kExitOk && !written ? kExitFailure : status;
 }
 
 }  // namespace quenthar

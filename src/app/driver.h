@@ -7,6 +7,7 @@
 
 #include "log/records.h"
 #include "platform/platform.h"
+#include "report/output.h"
 
 namespace quenthar {
 
@@ -22,19 +23,19 @@ int RunTool(int argc, const platform::ArgChar* const* argv);
 
 /// The run from the length check on, for an input stream the caller opened;
 /// the stream is closed here. Returns the exit status.
-int ReportLogStream(std::FILE* input);
+int ReportLogStream(Output& out, std::FILE* input);
 
-/// Prints the header line, and the "Invalid data size\n" warning when DataSize
+/// Puts the header line, and the "Invalid data size\n" warning when DataSize
 /// exceeds the file's length.
-void PrintLogHeader(const LogHeader& header);
+void ReportLogHeader(Output& out, const LogHeader& header);
 
 /// How many bytes the run loads after the 16-byte header: DataSize, but no
 /// more than the file holds there.
 std::size_t LoadedCapacity(const LogHeader& header);
 
-/// Walks the entries in `loaded`, the bytes read from just after the 16-byte
+/// Reports the entries in `loaded`, the bytes read from just after the 16-byte
 /// header (at most DataSize of them); payloads may run on to the end of them.
-void ReportLoadedRegion(const LogHeader& header, const std::uint8_t* loaded,
+void ReportLoadedRegion(Output& out, const LogHeader& header, const std::uint8_t* loaded,
                         std::size_t loaded_size);
 
 }  // namespace quenthar

@@ -18,10 +18,15 @@ inline constexpr int kStop = 0;
 using EntryStep = std::function<int(const EntryHeader& header, const EntryCursor& at_payload,
                                     std::int64_t payload_length)>;
 
-/// Steps through the region entry by entry, calling `step` for each.
-/// Prints "Invalid Hdr,pos=%d" (offset from region.begin) and ends when fewer
-/// than 40 bytes remain where an entry would start, the empty region included;
-/// ends quietly on reaching region.end exactly or when `step` returns kStop.
-void WalkEntries(EntryCursor& region, const EntryStep& step);
+/// How a walk ended.
+enum class WalkEnd {
+  kRegionEnd,  // an entry ended exactly at region.end
+  kStopped,    // the step returned kStop
+  kShortTail,  // fewer than 40 bytes were left at region.position (the empty region too)
+};
+
+/// Steps through the region entry by entry, calling `step` for each, and
+/// tells how it ended; on kShortTail the cursor is left on the short tail.
+[[nodiscard]] WalkEnd WalkEntries(EntryCursor& region, const EntryStep& step);
 
 }  // namespace quenthar

@@ -1,6 +1,6 @@
 #include "report/entry_line.h"
 
-#include <cstdio>
+#include <string_view>
 
 #include "log/walk.h"
 #include "report/payloads.h"
@@ -9,7 +9,7 @@
 namespace quenthar {
 namespace {
 
-const char* SeverityName(std::uint32_t severity) {
+std::string_view SeverityName(std::uint32_t severity) {
   switch (severity) {
     case 1: return "Information,";
     case 3: return "Error,";
@@ -17,11 +17,11 @@ const char* SeverityName(std::uint32_t severity) {
   }
 }
 
-using Decoder = int (*)(EntryCursor& payload, std::int64_t payload_length);
+using Decoder = int (*)(Output& out, EntryCursor& payload, std::int64_t payload_length);
 
 struct EventKind {
   std::uint32_t id;
-  const char* name;
+  std::string_view name;
   Decoder decoder;  // nullptr: the entry's text ends with its name, with no line end
 };
 
@@ -45,18 +45,36 @@ EntryCursor PayloadCursor(const EntryCursor& walk, std::int64_t payload_length,
 
 }  // namespace
 
-int ReportEntry(const EntryHeader& header, const EntryCursor& walk, std::int64_t payload_length,
-                const std::uint8_t* loaded_end) {
-  std::printf("Time=%d,GUID=%s,Severity=%sID=", static_cast<int>(header.time),
-              PrintableText(GuidText(header.guid)), SeverityName(header.severity));
+int ReportEntry(Output& out, const EntryHeader& header, const EntryCursor& walk,
+                std::int64_t payload_length, const std::uint8_t* loaded_end) {
+  out.Put("Time=");
+  out.PutDecimal(header.time);
+  out.Put(",GUID=");
+  out.Put(FormatGuid(header.guid));
+  out.Put(",Severity=");
+  out.Put(SeverityName(header.severity));
+  out.Put("ID=");
   EntryCursor payload = PayloadCursor(walk, payload_length, loaded_end);
   for (const EventKind& kind : kEvents) {
     if (kind.id != header.id) continue;
-    std::printf("%s", kind.name);
-    return kind.decoder ? kind.decoder(payload, payload_length) : kGoOn;
+    out.Put(kind.name);
+    return kind.decoder ? kind.decoder(out, payload, payload_length) : kGoOn;
   }
-  std::printf("%d\n", static_cast<int>(header.id));
+  out.PutDecimal(static_cast<std::int32_t>(header.id));
+  out.Put("\n");
   return kGoOn;
+}
+
+void ReportEntries(Output& out, EntryCursor region, const std::uint8_t* loaded_end) {
+  const WalkEnd end = WalkEntries(
+      region, [&out, loaded_end](const EntryHeader& header, const EntryCursor& at_payload,
+                                 std::int64_t payload_length) {
+        return ReportEntry(out, header, at_payload, payload_length, loaded_end);
+      });
+  if (end == WalkEnd::kShortTail) {
+    out.Put("Invalid Hdr,pos=");
+    out.PutDecimal(OffsetOf(region));
+  }
 }
 
 }  // namespace quenthar

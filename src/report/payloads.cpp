@@ -1,6 +1,6 @@
 #include "report/payloads.h"
 
-#include <cstdio>
+#include <string_view>
 
 #include "log/records.h"
 #include "log/walk.h"
@@ -9,55 +9,73 @@
 namespace quenthar {
 namespace {
 
-// Copies out the decoder's fixed part, or prints its message when the payload
+// Copies out the decoder's fixed part, or puts its message when the payload
 // is too short for it.
 template <typename Record>
-bool ReadFixedPart(EntryCursor& payload, Record& out, const char* message) {
-  if (ReadRecord(payload, out)) return true;
-  std::printf("%s", message);
+bool ReadFixedPart(Output& out, EntryCursor& payload, Record& record, std::string_view message) {
+  if (ReadRecord(payload, record)) return true;
+  out.Put(message);
   return false;
 }
 
 }  // namespace
 
-int ReportInitEntry(EntryCursor& payload, std::int64_t /*payload_length*/) {
+int ReportInitEntry(Output& out, EntryCursor& payload, std::int64_t /*payload_length*/) {
   InitEntry e{};
-  if (!ReadFixedPart(payload, e, "Invliad InitEntry\n")) return kStop;
+  if (!ReadFixedPart(out, payload, e, "Invliad InitEntry\n")) return kStop;
   const auto& v = e.values;
-  std::printf("%4.4d-%2.2d-%2.2d %2.2d:%2.2d:%2.2d\n", int{v[0]}, int{v[1]}, int{v[2]}, int{v[3]},
-              int{v[4]}, int{v[5]});
+  out.PutZeroFilled(v[0], 4);
+  out.Put("-");
+  out.PutZeroFilled(v[1], 2);
+  out.Put("-");
+  out.PutZeroFilled(v[2], 2);
+  out.Put(" ");
+  out.PutZeroFilled(v[3], 2);
+  out.Put(":");
+  out.PutZeroFilled(v[4], 2);
+  out.Put(":");
+  out.PutZeroFilled(v[5], 2);
+  out.Put("\n");
   return kGoOn;
 }
 
-int ReportLaunchEntry(EntryCursor& payload, std::int64_t /*payload_length*/) {
+int ReportLaunchEntry(Output& out, EntryCursor& payload, std::int64_t /*payload_length*/) {
   LaunchEntry e{};
-  if (!ReadFixedPart(payload, e, "Invalid LaunchEntry\n")) return kStop;
-  std::printf("Start=%d,GUID=%s", static_cast<int>(e.start), PrintableText(GuidText(e.guid)));
+  if (!ReadFixedPart(out, payload, e, "Invalid LaunchEntry\n")) return kStop;
+  out.Put("Start=");
+  out.PutDecimal(e.start);
+  out.Put(",GUID=");
+  out.Put(FormatGuid(e.guid));
 
   // The path is the rest of the payload: the payload cursor already ends
   // payload_length bytes in, or where the loaded bytes end.
   const Utf16Text path = DecodeUtf16Le(payload.position, Remaining(payload));
   SkipClamped(payload, Remaining(payload));
-  std::printf("Path=%s\n", PrintableText(ToNarrowText(path.units)));
+  out.Put("Path=");
+  out.Put(PrintableText(ToNarrowText(path.units)));
+  out.Put("\n");
   return kGoOn;
 }
 
-int ReportReturnEntry(EntryCursor& payload, std::int64_t /*payload_length*/) {
+int ReportReturnEntry(Output& out, EntryCursor& payload, std::int64_t /*payload_length*/) {
   ReturnEntry e{};
-  if (!ReadFixedPart(payload, e, "Invalid ReturnEntry\n")) return kStop;
-  std::printf("GUID=%s\n", PrintableText(GuidText(e.guid)));
+  if (!ReadFixedPart(out, payload, e, "Invalid ReturnEntry\n")) return kStop;
+  out.Put("GUID=");
+  out.Put(FormatGuid(e.guid));
+  out.Put("\n");
   return kGoOn;
 }
 
-int ReportU50Entry(EntryCursor& payload, std::int64_t /*payload_length*/) {
+int ReportU50Entry(Output& out, EntryCursor& payload, std::int64_t /*payload_length*/) {
   U50Entry e{};
-  if (!ReadFixedPart(payload, e, "Invalid U50Entry\n")) return kStop;
+  if (!ReadFixedPart(out, payload, e, "Invalid U50Entry\n")) return kStop;
   for (std::uint32_t i = 0; i < e.count && Remaining(payload) >= 2; ++i) {
     const Utf16Text s = DecodeUtf16Le(payload.position, Remaining(payload));
-    std::printf("%s,", PrintableText(ToNarrowText(s.units)));
+    out.Put(PrintableText(ToNarrowText(s.units)));
+    out.Put(",");
     SkipClamped(payload, s.span);
   }
-  std::printf("\n");
+  out.Put("\n");
   return kGoOn;
 }
 

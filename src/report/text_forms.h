@@ -1,16 +1,26 @@
 // The two text forms every printed piece goes through.
 #pragma once
 
+#include <array>
 #include <optional>
 #include <string>
+#include <string_view>
 
 #include "log/records.h"
 
 namespace quenthar {
 
-/// The one text form of a GUID, as UTF-16:
-/// "{%08lX-%04X-%04x-%02X%02X-%02X%02X%02X%02X%02X%02X}" (the third group lowercase).
-std::u16string FormatGuid(const Guid& guid);
+/// The 38 characters of a GUID's one text form, without a terminating NUL.
+struct GuidText {
+  std::array<char, 38> chars;
+  operator std::string_view() const { return {chars.data(), chars.size()}; }
+};
+
+/// The one text form of a GUID:
+/// "{%08lX-%04X-%04x-%02X%02X-%02X%02X%02X%02X%02X%02X}" (the third group
+/// lowercase). It is ASCII, which every narrow code page writes with the same
+/// bytes, so it is made narrow directly instead of through ToNarrowText.
+GuidText FormatGuid(const Guid& guid);
 
 /// Narrow text of NUL-terminated UTF-16 text, ready for "%s"; nullopt for
 /// absent text (nullptr) or text that cannot be converted.
@@ -20,14 +30,9 @@ inline std::optional<std::string> ToNarrowText(const std::u16string& text) {
   return ToNarrowText(text.c_str());
 }
 
-/// Narrow form of the GUID's text.
-inline std::optional<std::string> GuidText(const Guid& guid) {
-  return ToNarrowText(FormatGuid(guid));
-}
-
 /// What "%s" prints for a narrow text: the text, or "(null)" when absent.
-inline const char* PrintableText(const std::optional<std::string>& narrow) {
-  return narrow ? narrow->c_str() : "(null)";
+inline std::string_view PrintableText(const std::optional<std::string>& narrow) {
+  return narrow ? std::string_view(*narrow) : std::string_view("(null)");
 }
 
 }  // namespace quenthar

@@ -31,10 +31,9 @@ TEST(ReportLogStream, HeaderThatCannotBeReadFailsAndLeavesEmptyOutput) {
   const auto previous = std::filesystem::current_path();
   std::filesystem::current_path(dir);
 
-  testing::internal::CaptureStdout();
-  const int status = ReportLogStream(UnreadableLogStream());
-  std::fflush(stdout);
-  EXPECT_EQ(testing::internal::GetCapturedStdout(), "Can't read header");
+  Output out;
+  const int status = ReportLogStream(out, UnreadableLogStream());
+  EXPECT_EQ(out.Text(), "Can't read header");
   EXPECT_EQ(status, kExitFailure);
   EXPECT_TRUE(std::filesystem::is_regular_file(dir / "quenthar.log"));
   EXPECT_EQ(std::filesystem::file_size(dir / "quenthar.log"), 0u);

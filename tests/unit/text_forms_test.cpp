@@ -5,22 +5,27 @@
 namespace quenthar {
 namespace {
 
-std::string Narrow(const std::u16string& s) { return PrintableText(ToNarrowText(s.c_str())); }
+std::string Narrow(const std::u16string& s) {
+  return std::string(PrintableText(ToNarrowText(s.c_str())));
+}
 
 TEST(FormatGuid, OneTextFormWithLowercaseThirdGroup) {
   const std::uint8_t zero[16] = {};
-  EXPECT_EQ(Narrow(FormatGuid(Guid::Decode(zero))), "{00000000-0000-0000-0000-000000000000}");
+  EXPECT_EQ(std::string_view(FormatGuid(Guid::Decode(zero))),
+            "{00000000-0000-0000-0000-000000000000}");
   const std::uint8_t mixed[16] = {0x01, 0x02, 0x03, 0x04, 0x05, 0x06, 0x0A, 0x0B,
                                   0x10, 0x11, 0x12, 0x13, 0x14, 0x15, 0x16, 0x17};
-  EXPECT_EQ(Narrow(FormatGuid(Guid::Decode(mixed))), "{04030201-0605-0b0a-1011-121314151617}");
+  EXPECT_EQ(std::string_view(FormatGuid(Guid::Decode(mixed))),
+            "{04030201-0605-0b0a-1011-121314151617}");
   const std::uint8_t letters[16] = {0xEF, 0xCD, 0xAB, 0xFA, 0xBC, 0xDA, 0xEF, 0xBE,
                                     0xAA, 0xBB, 0xCC, 0xDD, 0xEE, 0xFF, 0x0A, 0xFF};
-  EXPECT_EQ(Narrow(FormatGuid(Guid::Decode(letters))), "{FAABCDEF-DABC-beef-AABB-CCDDEEFF0AFF}");
+  EXPECT_EQ(std::string_view(FormatGuid(Guid::Decode(letters))),
+            "{FAABCDEF-DABC-beef-AABB-CCDDEEFF0AFF}");
 }
 
 TEST(ToNarrowText, AbsentOnlyForAbsentText) {
   EXPECT_FALSE(ToNarrowText(nullptr).has_value());
-  EXPECT_EQ(PrintableText(ToNarrowText(nullptr)), std::string("(null)"));
+  EXPECT_EQ(PrintableText(ToNarrowText(nullptr)), "(null)");
   ASSERT_TRUE(ToNarrowText(u"").has_value());
   EXPECT_EQ(*ToNarrowText(u""), "");
 }

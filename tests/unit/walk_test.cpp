@@ -2,7 +2,6 @@
 
 #include <gtest/gtest.h>
 
-#include <string>
 #include <vector>
 
 namespace quenthar {
@@ -30,34 +29,39 @@ struct WalkCase {
   std::vector<std::uint32_t> sizes;  // Size of each entry laid back to back
   std::size_t length;
   std::vector<Seen> seen;
-  std::string printed;
+  int short_tail_at;  // -1: the walk ends at the region's end
 };
 
 TEST(WalkEntries, StepsBySizeAndEndsAsTheRegionDoes) {
   const WalkCase cases[] = {
-      {"empty region", {}, 0, {}, "Invalid Hdr,pos=0"},
-      {"tail under 40 bytes", {}, 39, {}, "Invalid Hdr,pos=0"},
-      {"exact fit", {40, 64}, 104, {{0, 0}, {40, 24}}, ""},
-      {"ten spare bytes", {48}, 58, {{0, 8}}, "Invalid Hdr,pos=48"},
+      {"empty region", {}, 0, {}, 0},
+      {"tail under 40 bytes", {}, 39, {}, 0},
+      {"exact fit", {40, 64}, 104, {{0, 0}, {40, 24}}, -1},
+      {"ten spare bytes", {48}, 58, {{0, 8}}, 48},
       // Size 0 and a Size past the end read on right after the header.
-      {"size 0", {0}, 80, {{0, -40}, {40, -40}}, ""},
-      {"size past the end", {0x100000}, 90, {{0, 0x100000 - 40}, {40, -40}}, "Invalid Hdr,pos=80"},
-      {"size 0xFFFFFFFF", {0xFFFFFFFF}, 40, {{0, 0xFFFFFFFFll - 40}}, ""},
+      {"size 0", {0}, 80, {{0, -40}, {40, -40}}, -1},
+      {"size past the end", {0x100000}, 90, {{0, 0x100000 - 40}, {40, -40}}, 80},
+      {"size 0xFFFFFFFF", {0xFFFFFFFF}, 40, {{0, 0xFFFFFFFFll - 40}}, -1},
       // Size 1 to 39 moves on by Size only: the next header overlaps this one.
-      {"size below 40", {4}, 44, {{0, -36}, {4, -40}}, ""},
+      {"size below 40", {4}, 44, {{0, -36}, {4, -40}}, -1},
   };
   for (const WalkCase& c : cases) {
     SCOPED_TRACE(c.name);
     std::vector<std::uint8_t> bytes = Region(c.sizes, c.length);
     EntryCursor region = MakeCursor(bytes.data(), bytes.data() + bytes.size());
     std::vector<Seen> seen;
-    testing::internal::CaptureStdout();
-    WalkEntries(region, [&](const EntryHeader&, const EntryCursor& at, std::int64_t len) {
-      seen.push_back({OffsetOf(at) - 40, len});
-      return seen.size() < 10 ? kGoOn : kStop;
-    });
-    EXPECT_EQ(testing::internal::GetCapturedStdout(), c.printed);
+    const WalkEnd end =
+        WalkEntries(region, [&](const EntryHeader&, const EntryCursor& at, std::int64_t len) {
+          seen.push_back({OffsetOf(at) - 40, len});
+          return seen.size() < 10 ? kGoOn : kStop;
+        });
     EXPECT_EQ(seen, c.seen);
+    if (c.short_tail_at < 0) {
+      EXPECT_EQ(end, WalkEnd::kRegionEnd);
+    } else {
+      EXPECT_EQ(end, WalkEnd::kShortTail);
+      EXPECT_EQ(OffsetOf(region), c.short_tail_at);
+    }
   }
 }
 
@@ -65,12 +69,12 @@ TEST(WalkEntries, StopEndsAtOnce) {
   std::vector<std::uint8_t> bytes = Region({40, 40, 40}, 120);
   EntryCursor region = MakeCursor(bytes.data(), bytes.data() + bytes.size());
   int calls = 0;
-  testing::internal::CaptureStdout();
-  WalkEntries(region, [&](const EntryHeader&, const EntryCursor&, std::int64_t) {
-    ++calls;
-    return kStop;
-  });
-  EXPECT_EQ(testing::internal::GetCapturedStdout(), "");
+  const WalkEnd end =
+      WalkEntries(region, [&](const EntryHeader&, const EntryCursor&, std::int64_t) {
+        ++calls;
+        return kStop;
+      });
+  EXPECT_EQ(end, WalkEnd::kStopped);
   EXPECT_EQ(calls, 1);
 }
 

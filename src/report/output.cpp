@@ -1,0 +1,49 @@
+#include "report/output.h"
+
+#include <algorithm>
+
+namespace quenthar {
+namespace {
+
+// One write per this many bytes of report text.
+constexpr std::size_t kChunk = std::size_t{1} << 16;
+
+}  // namespace
+
+Output::Output(std::FILE* sink) : sink_(sink), buffer_(sink != nullptr ? kChunk : 4096) {}
+
+Output::~Output() { Flush(); }
+
+void Output::PutZeroFilled(std::uint32_t value, std::size_t width) {
+  char digits[10];
+  const std::size_t n =
+      static_cast<std::size_t>(std::to_chars(digits, digits + 10, value).ptr - digits);
+  const std::size_t zeros = width > n ? width - n : 0;
+  char* at = Room(zeros + n);
+  std::memset(at, '0', zeros);
+  std::memcpy(at + zeros, digits, n);
+  used_ += zeros + n;
+}
+
+void Output::PutHex(std::uint32_t value) {
+  char* at = Room(8);
+  used_ += static_cast<std::size_t>(std::to_chars(at, at + 8, value, 16).ptr - at);
+}
+
+bool Output::Flush() {
+  if (sink_ == nullptr) return true;
+  if (!failed_ && used_ != 0 && std::fwrite(buffer_.data(), 1, used_, sink_) != used_) {
+    failed_ = true;
+  }
+  used_ = 0;
+  return !failed_;
+}
+
+void Output::MakeRoom(std::size_t n) {
+  Flush();
+  // Only a piece longer than a chunk, or text kept in memory, gets here with
+  // too little room still.
+  if (buffer_.size() - used_ < n) buffer_.resize(std::max(2 * buffer_.size(), used_ + n));
+}
+
+}  // namespace quenthar

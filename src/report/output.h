@@ -1,0 +1,65 @@
+// The one way report text leaves the program.
+#pragma once
+
+#include <charconv>
+#include <cstddef>
+#include <cstdint>
+#include <cstdio>
+#include <cstring>
+#include <string_view>
+#include <vector>
+
+namespace quenthar {
+
+/// Collects report text and writes it to a C stream in large writes, so that
+/// the stream's text mode still turns "\n" into the platform's line end.
+/// Without a stream every piece stays in memory (tests, fuzzing).
+class Output {
+ public:
+  explicit Output(std::FILE* sink = nullptr);
+  ~Output();
+  Output(const Output&) = delete;
+  Output& operator=(const Output&) = delete;
+
+  void Put(std::string_view text) {
+    std::memcpy(Room(text.size()), text.data(), text.size());
+    used_ += text.size();
+  }
+
+  /// Signed decimal, as "%d" prints it.
+  void PutDecimal(std::int32_t value) {
+    char* at = Room(kMaxDigits);
+    used_ += static_cast<std::size_t>(std::to_chars(at, at + kMaxDigits, value).ptr - at);
+  }
+
+  /// Unsigned decimal of at least `width` digits, zero-filled, as "%4.4d"
+  /// prints a widened u16.
+  void PutZeroFilled(std::uint32_t value, std::size_t width);
+
+  /// Lowercase hexadecimal without prefix or leading zeros, as "%x".
+  void PutHex(std::uint32_t value);
+
+  /// Writes the text held so far to the stream. Returns false once any write
+  /// has failed; text put after a failure is dropped.
+  bool Flush();
+
+  /// The text held and not yet written: all of it when there is no stream.
+  [[nodiscard]] std::string_view Text() const { return {buffer_.data(), used_}; }
+
+ private:
+  static constexpr std::size_t kMaxDigits = 11;  // "-2147483648"
+
+  // Where the next n bytes go; makes room by writing out, or by growing.
+  char* Room(std::size_t n) {
+    if (buffer_.size() - used_ < n) MakeRoom(n);
+    return buffer_.data() + used_;
+  }
+  void MakeRoom(std::size_t n);
+
+  std::FILE* sink_;
+  std::vector<char> buffer_;
+  std::size_t used_ = 0;
+  bool failed_ = false;
+};
+
+}  // namespace quenthar
