@@ -1,22 +1,67 @@
-# Install layout and packages: a .deb on Linux, a .zip with the standalone
-# .exe on Windows.
+# Install layout and packages: a .deb and a plain .tar.gz on Linux, a .zip
+# with the standalone .exe on Windows, and SHA256SUMS beside them. Two builds
+# of one commit give the same bytes: package times come from the commit,
+# entries are sorted, owners and modes are fixed.
 include(GNUInstallDirs)
+find_package(Python3 REQUIRED COMPONENTS Interpreter)  # writes the archives
 
 if(WIN32)
   # The zip holds the standalone .exe beside its README and licence.
   install(TARGETS quenthar RUNTIME DESTINATION .)
   install(FILES README.md LICENSE DESTINATION .)
+  set(package_system windows)
 else()
-  # Man pages are installed compressed; -n keeps the archive free of a timestamp.
+  # Compressed as Debian installs them; -n keeps out a name and a time stamp.
+  function(quenthar_gzip source output)
+    add_custom_command(OUTPUT ${output} COMMAND gzip -9n -c ${source} > ${output}
+                       DEPENDS ${source} VERBATIM)
+  endfunction()
   set(man_gz ${CMAKE_BINARY_DIR}/quenthar.1.gz)
-  add_custom_command(OUTPUT ${man_gz}
-    COMMAND gzip -9n -c ${PROJECT_SOURCE_DIR}/doc/quenthar.1 > ${man_gz}
-    DEPENDS ${PROJECT_SOURCE_DIR}/doc/quenthar.1 VERBATIM)
-  add_custom_target(man_page ALL DEPENDS ${man_gz})
+  set(changelog_gz ${CMAKE_BINARY_DIR}/changelog.gz)
+  quenthar_gzip(${PROJECT_SOURCE_DIR}/doc/quenthar.1 ${man_gz})
+  quenthar_gzip(${PROJECT_SOURCE_DIR}/packaging/debian/changelog ${changelog_gz})
+  add_custom_target(compressed_docs ALL DEPENDS ${man_gz} ${changelog_gz})
+
+  file(STRINGS packaging/debian/changelog changelog_top LIMIT_COUNT 1)
+  if(NOT changelog_top MATCHES "^quenthar \\(${PROJECT_VERSION}\\) ")
+    message(FATAL_ERROR "packaging/debian/changelog must start with version ${PROJECT_VERSION}")
+  endif()
+
   install(TARGETS quenthar RUNTIME DESTINATION ${CMAKE_INSTALL_BINDIR})
   install(FILES ${man_gz} DESTINATION ${CMAKE_INSTALL_MANDIR}/man1)
-  install(FILES README.md DESTINATION ${CMAKE_INSTALL_DOCDIR})
-  install(FILES LICENSE DESTINATION ${CMAKE_INSTALL_DOCDIR} RENAME copyright)
+  install(FILES README.md ${changelog_gz} DESTINATION ${CMAKE_INSTALL_DOCDIR})
+  # The licence as it stands everywhere but in the .deb, which carries it in
+  # Debian's form, with the reason for its one lintian override.
+  install(FILES LICENSE DESTINATION ${CMAKE_INSTALL_DOCDIR} COMPONENT license)
+  install(FILES packaging/debian/copyright DESTINATION ${CMAKE_INSTALL_DOCDIR}
+          COMPONENT debian EXCLUDE_FROM_ALL)
+  install(FILES packaging/debian/lintian-overrides RENAME quenthar
+          DESTINATION ${CMAKE_INSTALL_DATADIR}/lintian/overrides COMPONENT debian EXCLUDE_FROM_ALL)
+  set(package_system linux)
+endif()
+
+# `cmake --build --preset NAME --target packages` makes every package of the
+# build in build/NAME/packages: cpack makes the .deb (it sorts its entries and
+# owns them by root), packaging/write_archive.py the .tar.gz or .zip, whose
+# CPack generators would record the builder's owner and the order in which
+# the file system lists the files.
+if(WIN32)
+  set(package_deb OFF)
+  set(package_archive zip)
+  set(package_archive_components Unspecified)
+else()
+  set(package_deb ON)
+  set(package_archive tar.gz)
+  set(package_archive_components Unspecified license)
+endif()
+set(package_name quenthar-${PROJECT_VERSION}-${package_system}-${CMAKE_SYSTEM_PROCESSOR})
+configure_file(cmake/make_packages.cmake.in ${CMAKE_BINARY_DIR}/make_packages.cmake @ONLY)
+add_custom_target(packages
+  COMMAND ${CMAKE_COMMAND} -D OUT_DIR=${CMAKE_BINARY_DIR}/packages -P ${CMAKE_BINARY_DIR}/make_packages.cmake
+  VERBATIM USES_TERMINAL)
+add_dependencies(packages quenthar)
+if(TARGET compressed_docs)
+  add_dependencies(packages compressed_docs)
 endif()
 
 set(CPACK_PACKAGE_NAME quenthar)
@@ -29,14 +74,20 @@ of the log header and of every entry. It runs on a live Windows machine or
 on Linux against a log copied off a disk image.")
 set(CPACK_RESOURCE_FILE_LICENSE ${PROJECT_SOURCE_DIR}/LICENSE)
 set(CPACK_STRIP_FILES ON)
-if(WIN32)
-  set(CPACK_GENERATOR ZIP)
-  set(CPACK_PACKAGE_FILE_NAME quenthar-${PROJECT_VERSION}-windows-x86_64)
-  set(CPACK_INCLUDE_TOPLEVEL_DIRECTORY OFF)
-else()
+if(package_deb)
   set(CPACK_GENERATOR DEB)
   set(CPACK_PACKAGING_INSTALL_PREFIX /usr)
+  # One package of the components a Debian package wants: Debian's copyright
+  # file and the lintian override instead of the plain licence.
+  set(CPACK_DEB_COMPONENT_INSTALL ON)
+  set(CPACK_COMPONENTS_GROUPING ALL_COMPONENTS_IN_ONE)
+  set(CPACK_COMPONENTS_ALL Unspecified debian)
   set(CPACK_DEBIAN_FILE_NAME DEB-DEFAULT)
+  if(CMAKE_SYSTEM_PROCESSOR STREQUAL "aarch64")
+    set(CPACK_DEBIAN_PACKAGE_ARCHITECTURE arm64)
+  else()
+    set(CPACK_DEBIAN_PACKAGE_ARCHITECTURE amd64)
+  endif()
   set(CPACK_DEBIAN_PACKAGE_SECTION utils)
   set(CPACK_DEBIAN_PACKAGE_PRIORITY optional)
   set(CPACK_DEBIAN_PACKAGE_HOMEPAGE "https://quenthar.example.org")
@@ -45,5 +96,5 @@ else()
   if(NOT QUENTHAR_STATIC_PROGRAM)
     set(CPACK_DEBIAN_PACKAGE_SHLIBDEPS ON)
   endif()
+  include(CPack)
 endif()
-include(CPack)

@@ -1,9 +1,9 @@
 #!/usr/bin/env bash
-# Builds and tests every configuration: Linux release (with its .deb), the
+# Builds and tests every configuration: Linux release (with its packages), the
 # format and tidy checks, Linux under the sanitizers, the Windows build under
-# Wine (with its .zip), and the fuzz target's smoke run (QUENTHAR_FUZZ_SECONDS,
-# default 60). A part whose tools are not installed is skipped, except when
-# CI is set.
+# Wine and the arm64 Linux build under qemu (each with its packages), and the
+# fuzz target's smoke run (QUENTHAR_FUZZ_SECONDS, default 60). A part whose
+# tools are not installed is skipped, except when CI is set.
 set -euo pipefail
 cd "$(dirname "$0")/.."
 
@@ -26,6 +26,9 @@ cmake --workflow --preset linux-asan
 PATH=$PATH:/usr/lib/wine  # where Debian's wine64 package puts wine64
 if need "the Windows build" x86_64-w64-mingw32-g++-posix wine64; then
   cmake --workflow --preset mingw-release
+fi
+if need "the arm64 build" aarch64-linux-gnu-g++ qemu-aarch64; then
+  cmake --workflow --preset linux-arm64
 fi
 if need "the fuzz run" clang++; then
   cmake --preset fuzz -DQUENTHAR_FUZZ_SECONDS="${QUENTHAR_FUZZ_SECONDS:-60}"

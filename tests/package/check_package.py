@@ -1,11 +1,18 @@
 #!/usr/bin/env python3
-"""Builds the package of a build tree with cpack and checks it: its contents,
-its metadata (.deb) and that the packed program reports the example log."""
+"""Makes the packages of a build tree twice and checks them: the two makes
+give the same bytes (the second runs seconds later under another umask, into
+another folder), SHA256SUMS lists them, each holds what it should (the .deb
+lintian-clean, with a manual page that lints clean), and the packed program
+reports the example log."""
 import argparse
+import hashlib
 import os
+import shutil
 import subprocess
 import sys
+import tarfile
 import tempfile
+import time
 import zipfile
 
 HERE = os.path.dirname(os.path.abspath(__file__))
@@ -16,69 +23,147 @@ def sh(*cmd, **kw):
     return subprocess.run(cmd, check=True, stdout=subprocess.PIPE, text=True, **kw).stdout
 
 
-def report_example(tool, builder, platform, emulator, wineprefix):
+def make_packages(script, out, umask):
+    previous = os.umask(umask)
+    try:
+        sh("cmake", "-D", f"OUT_DIR={out}", "-P", script)
+    finally:
+        os.umask(previous)
+    return sorted(os.listdir(out))
+
+
+def required_tool(name, failures):
+    """The tool's path; a missing tool is a failure only where CI demands every check."""
+    path = shutil.which(name)
+    if path is None:
+        message = f"{name} is not installed: its check is skipped"
+        if os.environ.get("CI"):
+            failures.append(message)
+        else:
+            print(message)
+    return path
+
+
+def report_example(tool, args):
     return subprocess.run([sys.executable, os.path.join(SOURCE, "tests/e2e/run_case.py"), "--tool", tool,
-                           "--builder", builder, "--platform", platform, f"--emulator={emulator}",
-                           "--wineprefix", wineprefix, "--case",
+                           "--builder", args.builder, "--platform", args.platform,
+                           f"--emulator={args.emulator}", "--wineprefix", args.wineprefix, "--case",
                            os.path.join(SOURCE, "examples/boot.case")]).returncode == 0
+
+
+def check_sums(out, names, failures):
+    listed = {}
+    with open(os.path.join(out, "SHA256SUMS"), encoding="ascii") as f:
+        for line in f:
+            digest, name = line.rstrip("\n").split("  ", 1)
+            listed[name] = digest
+    if sorted(listed) != [n for n in names if n != "SHA256SUMS"]:
+        failures.append(f"SHA256SUMS lists {sorted(listed)}")
+    for name, digest in listed.items():
+        with open(os.path.join(out, name), "rb") as f:
+            if hashlib.sha256(f.read()).hexdigest() != digest:
+                failures.append(f"SHA256SUMS has a wrong sum for {name}")
+
+
+def check_deb(package, root, failures):
+    fields = {name: sh("dpkg-deb", "-f", package, name).strip()
+              for name in ("Package", "Architecture", "Maintainer", "Description", "Depends", "Section")}
+    if fields["Package"] != "quenthar":
+        failures.append(f"package name {fields['Package']!r}")
+    if not package.endswith(f"_{fields['Architecture']}.deb"):
+        failures.append(f"architecture {fields['Architecture']} in {os.path.basename(package)}")
+    for name in ("Maintainer", "Description", "Section"):
+        if not fields[name]:
+            failures.append(f"no {name} field")
+    if fields["Depends"] and not set(d.split()[0] for d in fields["Depends"].split(", ")) <= {
+            "libc6", "libstdc++6", "libgcc-s1"}:
+        failures.append(f"depends on more than libc and libstdc++: {fields['Depends']}")
+    files = {line.split()[-1] for line in sh("dpkg-deb", "-c", package).splitlines()}
+    for want in ("./usr/bin/quenthar", "./usr/share/man/man1/quenthar.1.gz",
+                 "./usr/share/doc/quenthar/copyright", "./usr/share/doc/quenthar/changelog.gz",
+                 "./usr/share/lintian/overrides/quenthar"):
+        if want not in files:
+            failures.append(f"{want} is not in the package")
+    if required_tool("lintian", failures):
+        lint = subprocess.run(["lintian", "--no-cfg", package], stdout=subprocess.PIPE,
+                              stderr=subprocess.STDOUT, text=True)
+        tags = [line for line in lint.stdout.splitlines() if line[:2] in ("E:", "W:")]
+        if lint.returncode != 0 or tags:
+            failures.append("lintian: " + lint.stdout)
+    sh("dpkg-deb", "-x", package, root)
+    page = os.path.join(root, "usr/share/man/man1/quenthar.1.gz")
+    if required_tool("mandoc", failures):
+        lint = subprocess.run(["mandoc", "-Tlint", page], stdout=subprocess.PIPE,
+                              stderr=subprocess.STDOUT, text=True)
+        if lint.stdout.strip():
+            failures.append("mandoc -Tlint: " + lint.stdout)
+    return os.path.join(root, "usr/bin/quenthar")
+
+
+def check_tar(package, top, root, failures):
+    with tarfile.open(package) as tar:
+        members = tar.getmembers()
+        tar.extractall(root)
+    names = [m.name for m in members]
+    files = [m.name for m in members if m.isfile()]
+    want = [f"{top}/{name}" for name in ("bin/quenthar", "share/doc/quenthar/LICENSE",
+                                         "share/doc/quenthar/README.md", "share/doc/quenthar/changelog.gz",
+                                         "share/man/man1/quenthar.1.gz")]
+    if files != want:
+        failures.append(f"tar holds {files}")
+    owners = {(m.uid, m.gid, m.uname, m.gname) for m in members}
+    if names != sorted(names) or owners != {(0, 0, "root", "root")}:
+        failures.append(f"tar entries not sorted or not owned by root: {names} {owners}")
+    return os.path.join(root, top, "bin/quenthar")
+
+
+def check_zip(package, root, failures):
+    with zipfile.ZipFile(package) as z:
+        names = z.namelist()
+        z.extractall(root)
+    if names != ["LICENSE", "README.md", "quenthar.exe"]:
+        failures.append(f"zip holds {names}")
+    return os.path.join(root, "quenthar.exe")
 
 
 def main():
     ap = argparse.ArgumentParser()
-    ap.add_argument("--cpack", required=True)
-    ap.add_argument("--build-dir", required=True)
+    ap.add_argument("--make-packages", required=True, help="the build's make_packages.cmake")
     ap.add_argument("--builder", required=True)
-    ap.add_argument("--kind", choices=["deb", "zip"], required=True)
+    ap.add_argument("--platform", choices=["posix", "windows"], required=True)
     ap.add_argument("--emulator", default="")
     ap.add_argument("--wineprefix", default="")
     args = ap.parse_args()
 
     failures = []
-    with tempfile.TemporaryDirectory(prefix="quenthar-package-") as out:
-        sh(args.cpack, "--config", os.path.join(args.build_dir, "CPackConfig.cmake"), "-B", out)
-        packages = [f for f in os.listdir(out) if f.endswith("." + args.kind)]
-        if len(packages) != 1:
-            print("expected one package, found:", os.listdir(out))
-            return 1
-        package = os.path.join(out, packages[0])
-        root = os.path.join(out, "root")
+    with tempfile.TemporaryDirectory(prefix="quenthar-package-") as temp:
+        first, second = os.path.join(temp, "first"), os.path.join(temp, "second-folder")
+        names = make_packages(args.make_packages, first, 0o022)
+        time.sleep(2.1)  # past the two-second steps of zip times
+        if make_packages(args.make_packages, second, 0o077) != names:
+            failures.append("the second make gave other files")
+        for name in names:
+            with open(os.path.join(first, name), "rb") as a, open(os.path.join(second, name), "rb") as b:
+                if a.read() != b.read():
+                    failures.append(f"{name} differs between two makes: something other than the "
+                                    "sources (a time, an owner, a mode, an order) went into it")
+        check_sums(first, names, failures)
 
-        if args.kind == "deb":
-            fields = {name: sh("dpkg-deb", "-f", package, name).strip()
-                      for name in ("Package", "Maintainer", "Description", "Depends", "Section")}
-            if fields["Package"] != "quenthar":
-                failures.append(f"package name {fields['Package']!r}")
-            for name in ("Maintainer", "Description", "Section"):
-                if not fields[name]:
-                    failures.append(f"no {name} field")
-            if fields["Depends"] and not set(d.split()[0] for d in fields["Depends"].split(", ")) <= {
-                    "libc6", "libstdc++6", "libgcc-s1"}:
-                failures.append(f"depends on more than libc and libstdc++: {fields['Depends']}")
-            files = {line.split()[-1] for line in sh("dpkg-deb", "-c", package).splitlines()}
-            for want in ("./usr/bin/quenthar", "./usr/share/man/man1/quenthar.1.gz",
-                         "./usr/share/doc/quenthar/copyright"):
-                if want not in files:
-                    failures.append(f"{want} is not in the package")
-            sh("dpkg-deb", "-x", package, root)
-            man = subprocess.run(["man", "--warnings", "-l", "-Tutf8", "-Z",
-                                  os.path.join(root, "usr/share/man/man1/quenthar.1.gz")],
-                                 stdout=subprocess.DEVNULL, stderr=subprocess.PIPE, text=True,
-                                 env=dict(os.environ, LC_ALL="C.UTF-8"))
-            if man.returncode != 0 or man.stderr.strip():
-                failures.append("the man page renders with warnings: " + man.stderr)
-            tool, platform = os.path.join(root, "usr/bin/quenthar"), "posix"
-        else:
-            with zipfile.ZipFile(package) as z:
-                names = sorted(z.namelist())
-                z.extractall(root)
-            if names != ["LICENSE", "README.md", "quenthar.exe"]:
-                failures.append(f"zip holds {names}")
-            tool, platform = os.path.join(root, "quenthar.exe"), "windows"
-
-        if os.path.exists(tool) and not report_example(tool, args.builder, platform, args.emulator,
-                                                        args.wineprefix):
-            failures.append("the packed program does not report the example log as expected")
-    print("\n".join(failures) if failures else f"{packages[0]}: contents and report as expected")
+        programs = []
+        for name in names:
+            package, root = os.path.join(first, name), os.path.join(temp, "unpacked", name)
+            if name.endswith(".deb"):
+                programs.append(check_deb(package, root, failures))
+            elif name.endswith(".tar.gz"):
+                programs.append(check_tar(package, name[:-len(".tar.gz")], root, failures))
+            elif name.endswith(".zip"):
+                programs.append(check_zip(package, root, failures))
+        if not programs:
+            failures.append(f"no package among {names}")
+        for program in programs:
+            if not report_example(program, args):
+                failures.append(f"{program} does not report the example log as expected")
+    print("\n".join(failures) if failures else f"{', '.join(names)}: reproducible, contents as expected")
     return 1 if failures else 0
 
 
