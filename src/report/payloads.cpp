@@ -23,18 +23,18 @@ bool ReadFixedPart(Output& out, EntryCursor& payload, Record& record, std::strin
 int ReportInitEntry(Output& out, EntryCursor& payload, std::int64_t /*payload_length*/) {
   InitEntry e{};
   if (!ReadFixedPart(out, payload, e, "Invliad InitEntry\n")) return kStop;
+  // "%4.4d-%2.2d-%2.2d %2.2d:%2.2d:%2.2d\n"
+  const auto two_digits = [&out](std::string_view before, std::uint16_t value) {
+    out.Put(before);
+    out.PutZeroFilled(value, 2);
+  };
   const auto& v = e.values;
   out.PutZeroFilled(v[0], 4);
-  out.Put("-");
-  out.PutZeroFilled(v[1], 2);
-  out.Put("-");
-  out.PutZeroFilled(v[2], 2);
-  out.Put(" ");
-  out.PutZeroFilled(v[3], 2);
-  out.Put(":");
-  out.PutZeroFilled(v[4], 2);
-  out.Put(":");
-  out.PutZeroFilled(v[5], 2);
+  two_digits("-", v[1]);
+  two_digits("-", v[2]);
+  two_digits(" ", v[3]);
+  two_digits(":", v[4]);
+  two_digits(":", v[5]);
   out.Put("\n");
   return kGoOn;
 }
