@@ -3,13 +3,16 @@
 # of one commit give the same bytes: package times come from the commit,
 # entries are sorted, owners and modes are fixed.
 include(GNUInstallDirs)
-find_package(Python3 REQUIRED COMPONENTS Interpreter)  # writes the archives
+find_package(Python3 REQUIRED COMPONENTS Interpreter)  # writes the archives, runs the tests
 
 if(WIN32)
   # The zip holds the standalone .exe beside its README and licence.
   install(TARGETS quenthar RUNTIME DESTINATION .)
   install(FILES README.md LICENSE DESTINATION .)
   set(package_system windows)
+  set(package_deb OFF)
+  set(package_archive zip)
+  set(package_archive_components Unspecified)
 else()
   # Compressed as Debian installs them; -n keeps out a name and a time stamp.
   function(quenthar_gzip source output)
@@ -38,6 +41,9 @@ else()
   install(FILES packaging/debian/lintian-overrides RENAME quenthar
           DESTINATION ${CMAKE_INSTALL_DATADIR}/lintian/overrides COMPONENT debian EXCLUDE_FROM_ALL)
   set(package_system linux)
+  set(package_deb ON)
+  set(package_archive tar.gz)
+  set(package_archive_components Unspecified license)
 endif()
 
 # `cmake --build --preset NAME --target packages` makes every package of the
@@ -45,15 +51,6 @@ endif()
 # owns them by root), packaging/write_archive.py the .tar.gz or .zip, whose
 # CPack generators would record the builder's owner and the order in which
 # the file system lists the files.
-if(WIN32)
-  set(package_deb OFF)
-  set(package_archive zip)
-  set(package_archive_components Unspecified)
-else()
-  set(package_deb ON)
-  set(package_archive tar.gz)
-  set(package_archive_components Unspecified license)
-endif()
 set(package_name quenthar-${PROJECT_VERSION}-${package_system}-${CMAKE_SYSTEM_PROCESSOR})
 configure_file(cmake/make_packages.cmake.in ${CMAKE_BINARY_DIR}/make_packages.cmake @ONLY)
 add_custom_target(packages
