@@ -1,5 +1,5 @@
-// Nanoseconds per entry for the report of the benchmark logs, from the loaded
-// bytes to the formatted text written out (to /dev/null).
+// Nanoseconds per entry for each output form of the benchmark logs, from the
+// loaded bytes to the text written out (to /dev/null).
 #include <benchmark/benchmark.h>
 
 #include <cstdio>
@@ -8,30 +8,36 @@
 #include <string>
 #include <vector>
 
-#include "app/driver.h"
+#include "log/loaded_log.h"
 #include "log/walk.h"
+#include "report/report.h"
 
 namespace {
 
 using namespace quenthar;
 
-struct LoadedLog {
+struct BenchLog {
+  LogForm form;
   LogHeader header;
   std::vector<std::uint8_t> loaded;
   std::int64_t entries;
+
+  [[nodiscard]] LoadedLog View() const { return {form, header, loaded.data(), loaded.size()}; }
 };
 
-LoadedLog Load(const std::string& path) {
+BenchLog Load(const std::string& path) {
   std::ifstream in(path, std::ios::binary);
   const std::vector<std::uint8_t> file{std::istreambuf_iterator<char>(in), {}};
-  if (file.size() != static_cast<std::size_t>(kLogFileSize)) {
+  const std::optional<LogForm> form = FormOfLength(static_cast<std::int64_t>(file.size()));
+  if (!form) {
     std::fprintf(stderr, "%s is not a log file\n", path.c_str());
     std::exit(1);
   }
-  LoadedLog log{LogHeader::Decode(file.data() + kLogHeaderOffset), {}, 0};
-  const auto at = file.begin() + kLogHeaderOffset + LogHeader::kSize;
-  log.loaded.assign(at, at + static_cast<std::ptrdiff_t>(LoadedCapacity(log.header)));
-  EntryCursor region = MakeCursor(log.loaded.data(), log.loaded.data() + log.loaded.size());
+  const auto header_at = file.begin() + form->header_offset;
+  BenchLog log{*form, LogHeader::Decode(&*header_at), {}, 0};
+  const auto at = header_at + LogHeader::kSize;
+  log.loaded.assign(at, at + static_cast<std::ptrdiff_t>(LoadedCapacity(*form, log.header)));
+  EntryCursor region = DataRegion(log.View());
   static_cast<void>(
       WalkEntries(region, [&log](const EntryHeader&, const EntryCursor&, std::int64_t) {
         ++log.entries;
@@ -40,11 +46,14 @@ LoadedLog Load(const std::string& path) {
   return log;
 }
 
-void ReportLog(benchmark::State& state, const std::string& path, std::FILE* sink) {
-  const LoadedLog log = Load(path);
+void ReportLog(benchmark::State& state, const std::string& path, Form form, std::FILE* sink) {
+  const BenchLog log = Load(path);
   for (auto _ : state) {
     Output out(sink);
-    ReportLoadedRegion(out, log.header, log.loaded.data(), log.loaded.size());
+    Renderer r{form, out, TextEncoding::kNarrow, {}, {}};
+    BeginRun(r);
+    BeginLog(r, path);
+    ReportEntries(r, log.View());
   }
   state.counters["entries"] = static_cast<double>(log.entries);
   // Seconds per entry, shown with an SI prefix (n for nanoseconds).
@@ -61,10 +70,17 @@ int main(int argc, char** argv) {
   std::FILE* sink = std::fopen("/dev/null", "wb");
   if (sink == nullptr) return 1;
   std::setvbuf(sink, nullptr, _IONBF, 0);
-  for (const char* name : {"densest", "back_to_back", "u50_packed", "real_size"}) {
-    benchmark::RegisterBenchmark(name, ReportLog,
-                                 std::string(QUENTHAR_BENCH_LOGS) + "/" + name + ".bin", sink)
-        ->Unit(benchmark::kMicrosecond);
+  const struct {
+    const char* name;
+    Form form;
+  } forms[] = {{"text", Form::kText}, {"json", Form::kJsonLines}, {"csv", Form::kCsv}};
+  for (const auto& f : forms) {
+    for (const char* name : {"densest", "back_to_back", "u50_packed", "real_size"}) {
+      const std::string log = std::string(QUENTHAR_BENCH_LOGS) + "/" + name + ".bin";
+      benchmark::RegisterBenchmark((std::string(f.name) + "/" + name).c_str(), ReportLog, log,
+                                   f.form, sink)
+          ->Unit(benchmark::kMicrosecond);
+    }
   }
   benchmark::ConsoleReporter reporter(benchmark::ConsoleReporter::OO_Tabular);
   benchmark::RunSpecifiedBenchmarks(&reporter);

@@ -2,88 +2,101 @@
 
 #include <array>
 #include <memory>
+#include <string_view>
 
-#include "log/entry_cursor.h"
-#include "report/entry_line.h"
+#include "app/command_line.h"
+#include "log/loaded_log.h"
 
 namespace quenthar {
 namespace {
 
-constexpr std::size_t kBytesAfterHeader =
-    static_cast<std::size_t>(kLogFileSize - kLogHeaderOffset) - LogHeader::kSize;
+// A stream that cannot seek is read this far: one byte more than the longer
+// form tells a longer stream from a log.
+constexpr std::size_t kStreamLimit = static_cast<std::size_t>(kSystemLog.file_size) + 1;
 
-// A stream that cannot seek is read this far: one byte more than a log tells
-// a longer stream from the log.
-constexpr std::size_t kStreamLimit = static_cast<std::size_t>(kLogFileSize) + 1;
+constexpr std::string_view kUsageLine = "Usage: quenthar.exe quentharfile\n";
+
+constexpr std::string_view kHelp =
+    "Usage: quenthar LOGFILE\n"
+    "       quenthar --json LOGFILE...\n"
+    "       quenthar --csv LOGFILE...\n"
+    "\n"
+    "Reports the event log that a Windows boot manager keeps about the boot\n"
+    "applications it starts: the log in the system folder (67,584 bytes) or its\n"
+    "copy on the boot partition (65,536 bytes).\n"
+    "\n"
+    "With one LOGFILE and no option, prints the report as name=value text and\n"
+    "creates (or empties) the file quenthar.log in the current directory.\n"
+    "\n"
+    "Options:\n"
+    "  --json         JSON Lines: one object per header, entry, end or error\n"
+    "  --csv          CSV with a header row: one row per header, entry, end or error\n"
+    "  -h, --help     print this help and exit\n"
+    "  -V, --version  print the version and exit\n"
+    "  --             every argument after it is a LOGFILE\n"
+    "\n"
+    "--json and --csv take several LOGFILEs and never touch quenthar.log.\n"
+    "Exit status: 0 when every log was reported, 1 when one could not be\n"
+    "(or standard output could not be written), -1 for a wrong command line.\n";
 
 struct FileCloser {
   void operator()(std::FILE* f) const { std::fclose(f); }
 };
 using File = std::unique_ptr<std::FILE, FileCloser>;
 
+// Reads exactly n bytes at the stream's position; false on a short read.
+bool ReadExactly(std::FILE* stream, std::uint8_t* into, std::size_t n) {
+  return std::fread(into, 1, n, stream) == n;
+}
+
+int ReportLogFile(Renderer& r, const platform::ArgChar* path) {
+  const platform::Input input = platform::OpenForReading(path, kStreamLimit);
+  if (input.stream == nullptr) {
+    Render(r, Problem::kCantOpenInput);
+    return kExitFailure;
+  }
+  return ReportLogStream(r, input);
+}
+
 }  // namespace
 
-void ReportLogHeader(Output& out, const LogHeader& h) {
-  out.Put("Ver=");
-  out.PutHex(h.ver);
-  out.Put(",HdrSize=");
-  out.PutHex(h.hdr_size);
-  out.Put(", DataSize=");
-  out.PutHex(h.data_size);
-  out.Put("\n");
-  if (h.data_size > kLogFileSize) out.Put("Invalid data size\n");
-}
-
-std::size_t LoadedCapacity(const LogHeader& h) {
-  return h.data_size < kBytesAfterHeader ? h.data_size : kBytesAfterHeader;
-}
-
-void ReportLoadedRegion(Output& out, const LogHeader& h, const std::uint8_t* loaded,
-                        std::size_t loaded_size) {
-  // The region ends DataSize bytes after the header's start; the loaded bytes
-  // past it are read only as the tail of a payload that runs over.
-  const std::size_t data_end = h.data_size < LogHeader::kSize ? 0 : h.data_size - LogHeader::kSize;
-  const std::size_t end = data_end < loaded_size ? data_end : loaded_size;
-  // Headers longer than 16 bytes (version 4 has 20) push the first entry back;
-  // an implausible HdrSize is ignored.
-  std::size_t begin = 0;
-  if (h.hdr_size >= LogHeader::kSize && h.hdr_size <= h.data_size)
-    begin = h.hdr_size - LogHeader::kSize;
-  if (begin > end) begin = end;
-
-  ReportEntries(out, MakeCursor(loaded + begin, loaded + end), loaded + loaded_size);
-}
-
-int ReportLogStream(Output& out, std::FILE* input_stream) {
-  File input(input_stream);
-  if (platform::StreamLength(input.get()) != kLogFileSize) {
-    out.Put("Invalid size, must be ");
-    out.PutDecimal(static_cast<std::int32_t>(kLogFileSize));
+int ReportLogStream(Renderer& r, const platform::Input& opened) {
+  File input(opened.stream);
+  const std::optional<LogForm> form = FormOfLength(platform::StreamLength(input.get()));
+  if (!form) {
+    Render(r, Problem::kInvalidSize);
     return kExitFailure;
   }
-  File output(platform::CreateEmptyFile("quenthar.log"));  // left empty
-  if (!output) {
-    out.Put("can't open output file\n");
-    return kExitFailure;
+  File output;
+  if (r.form == Form::kText) {
+    output.reset(platform::CreateEmptyFile("quenthar.log", opened.identity));  // left empty
+    if (!output) {
+      Render(r, Problem::kCantOpenOutput);
+      return kExitFailure;
+    }
   }
   std::array<std::uint8_t, LogHeader::kSize> raw{};
-  if (std::fseek(input.get(), kLogHeaderOffset, SEEK_SET) != 0 ||
-      std::fread(raw.data(), raw.size(), 1, input.get()) != 1) {
-    out.Put("Can't read header");
+  if (std::fseek(input.get(), static_cast<long>(form->header_offset), SEEK_SET) != 0 ||
+      !ReadExactly(input.get(), raw.data(), raw.size())) {
+    Render(r, Problem::kCantReadHeader);
     input.reset();
     return kExitFailure;
   }
   const LogHeader header = LogHeader::Decode(raw.data());
-  ReportLogHeader(out, header);
+  Render(r, HeaderOf(*form, header));
 
   // Sized exactly to what may be loaded, so that any read past it is an error
-  // the sanitizers see. A short read is not an error: the region is clipped.
-  const std::size_t capacity = LoadedCapacity(header);
+  // the sanitizers see. The file's length was checked, so a short read is a
+  // read error or a file that shrank: the region cannot be trusted.
+  const std::size_t capacity = LoadedCapacity(*form, header);
   const auto buffer = std::make_unique<std::uint8_t[]>(capacity);
-  const std::size_t loaded = std::fread(buffer.get(), 1, capacity, input.get());
+  const bool loaded = ReadExactly(input.get(), buffer.get(), capacity);
   input.reset();
-
-  ReportLoadedRegion(out, header, buffer.get(), loaded);
+  if (!loaded) {
+    Render(r, Problem::kCantReadData);
+    return kExitFailure;
+  }
+  ReportEntries(r, LoadedLog{*form, header, buffer.get(), capacity});
   return kExitOk;
 }
 
@@ -91,14 +104,27 @@ int RunTool(int argc, const platform::ArgChar* const* argv) {
   // Output collects the text; each of its writes goes straight through.
   std::setvbuf(stdout, nullptr, _IONBF, 0);
   Output out(stdout);
-  int status = kExitUsage;
-  if (argc != 2) {
-    out.Put("Usage: quenthar.exe quentharfile\n");
-  } else if (std::FILE* input = platform::OpenForReading(argv[1], kStreamLimit)) {
-    status = ReportLogStream(out, input);
-  } else {
-    out.Put("can't open input file\n");
-    status = kExitFailure;
+  const CommandLine command = ParseCommandLine(argc, argv);
+  int status = kExitOk;
+  switch (command.action) {
+    case Action::kUsage:
+      out.Put(command.message);
+      out.Put(kUsageLine);
+      status = kExitUsage;
+      break;
+    case Action::kHelp: out.Put(kHelp); break;
+    case Action::kVersion: out.Put("quenthar " QUENTHAR_VERSION "\n"); break;
+    case Action::kReport: {
+      // The structured forms are the same bytes on every platform.
+      if (command.form != Form::kText) platform::SetBinaryMode(stdout);
+      Renderer r{command.form, out, TextEncoding::kNarrow, {}, {}};
+      BeginRun(r);
+      for (const platform::ArgChar* path : command.paths) {
+        BeginLog(r, r.form == Form::kText ? std::string() : platform::ArgumentText(path));
+        if (ReportLogFile(r, path) != kExitOk) status = kExitFailure;
+      }
+      break;
+    }
   }
   // A report that could not be written is no success.
   const bool written = out.Flush() && std::fflush(stdout) == 0 && std::ferror(stdout) == 0;

@@ -6,12 +6,32 @@
 #include <array>
 #include <cstddef>
 #include <cstdint>
-#include <string>
+#include <optional>
 
 namespace quenthar {
 
-inline constexpr std::int64_t kLogFileSize = 67584;
-inline constexpr std::int64_t kLogHeaderOffset = 2048;
+/// Where the LogHeader lies in a log of a given length. The log comes in two
+/// forms, told apart by length alone.
+struct LogForm {
+  std::int64_t file_size;
+  std::int64_t header_offset;
+};
+
+/// The log in the system folder; its first 2,048 bytes are not read.
+inline constexpr LogForm kSystemLog{67584, 2048};
+/// The boot partition's copy of the same log: header at the start, same entries.
+inline constexpr LogForm kBootPartitionLog{65536, 0};
+
+/// The length named in the message that refuses any other length.
+inline constexpr std::int64_t kLogFileSize = kSystemLog.file_size;
+
+/// The form of a log of this many bytes; nullopt for any other length.
+inline std::optional<LogForm> FormOfLength(std::int64_t length) {
+  for (const LogForm& form : {kSystemLog, kBootPartitionLog}) {
+    if (length == form.file_size) return form;
+  }
+  return std::nullopt;
+}
 
 inline std::uint16_t LoadU16LE(const std::uint8_t* p) {
   return static_cast<std::uint16_t>(p[0] | (p[1] << 8));
@@ -67,26 +87,6 @@ struct EntryHeader {
             LoadU32LE(p + 28), LoadU32LE(p + 32), LoadU32LE(p + 36)};
   }
 };
-
-/// UTF-16LE text read from stored bytes: the units before the first NUL unit,
-/// or all whole units when none comes (a final odd byte is no unit).
-struct Utf16Text {
-  std::u16string units;
-  std::size_t span;  // bytes the text covers, its NUL unit included when there is one
-};
-
-inline Utf16Text DecodeUtf16Le(const std::uint8_t* p, std::size_t n) {
-  Utf16Text t{{}, 0};
-  for (; t.span + 2 <= n; t.span += 2) {
-    const std::uint16_t unit = LoadU16LE(p + t.span);
-    if (unit == 0) {
-      t.span += 2;
-      return t;
-    }
-    t.units.push_back(static_cast<char16_t>(unit));
-  }
-  return t;
-}
 
 /// Payload of ID 1: six date and time values, then 12 bytes not interpreted.
 struct InitEntry {

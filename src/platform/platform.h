@@ -2,44 +2,78 @@
 // exactly one implementation of these declarations (posix.cpp or win32.cpp).
 #pragma once
 
+#include <array>
 #include <cstddef>
 #include <cstdint>
 #include <cstdio>
 #include <optional>
 #include <string>
 
+#include "log/utf16.h"
+
 namespace quenthar::platform {
 
 #if defined(_WIN32)
 using ArgChar = wchar_t;  // arguments arrive as UTF-16
+inline constexpr bool kNarrowIsUtf8 = false;
 #else
 using ArgChar = char;  // arguments arrive as narrow text and name the file as they stand
+inline constexpr bool kNarrowIsUtf8 = true;  // NarrowText is EncodeUtf8
 #endif
 
-/// Converts NUL-terminated UTF-16 text into the narrow text the report prints:
-/// the thread's ANSI code page on Windows, UTF-8 elsewhere (an unpaired
-/// surrogate becomes U+FFFD there). The result gets the room it needs.
-/// Returns nullopt when the text is too long or the conversion fails.
-std::optional<std::string> NarrowText(const char16_t* text);
+/// Most bytes of narrow text that one UTF-16 unit takes, in any code page.
+inline constexpr std::size_t kMaxNarrowPerUnit = 4;
 
-/// Opens the named input for binary reading without waiting for a writer (a
-/// FIFO). Where the input cannot seek (a pipe, a FIFO, a character device), it
-/// is read up to stream_limit bytes and the stream returned holds those bytes,
-/// so that its length is what was read. nullptr when it cannot be opened.
-std::FILE* OpenForReading(const ArgChar* path, std::size_t stream_limit);
+/// Longest text, in UTF-16 units with a terminating NUL, that is converted.
+inline constexpr std::uint64_t kMaxTextUnits = 0x3FFFFFFF;
+
+/// Writes the narrow text of `text` at out, which has room for
+/// kMaxNarrowPerUnit bytes per unit: the thread's ANSI code page on Windows
+/// (best fit, else the code page's default character), UTF-8 elsewhere (an
+/// unpaired surrogate becomes U+FFFD). Returns the bytes written, or nullopt
+/// when the conversion fails.
+std::optional<std::size_t> NarrowText(const Utf16View& text, char* out);
+
+/// The argument as UTF-8, to name it in the output: on Linux a byte that is
+/// not part of UTF-8 becomes U+FFFD, on Windows an unpaired surrogate does.
+std::string ArgumentText(const ArgChar* arg);
+
+/// What tells files apart: device and inode on Linux; volume serial number
+/// and file id on Windows. Unknown for bytes that are no file on disk.
+struct FileIdentity {
+  std::array<std::uint64_t, 4> parts{};
+  bool known = false;
+};
+
+/// True only when both identities are known and name the same file.
+inline bool SameFile(const FileIdentity& a, const FileIdentity& b) {
+  return a.known && b.known && a.parts == b.parts;
+}
+
+struct Input {
+  std::FILE* stream = nullptr;  // nullptr when the input cannot be opened
+  FileIdentity identity;
+};
+
+/// Opens the named input for binary reading, without waiting for a writer (a
+/// FIFO), and takes its identity. A directory is refused. On Linux an input
+/// that cannot seek (a pipe, a FIFO, a character device) is read up to
+/// stream_limit bytes, and the stream returned holds those bytes, so that its
+/// length is what was read; on Windows every input is sized by seeking.
+Input OpenForReading(const ArgChar* path, std::size_t stream_limit);
 
 /// Creates the named file in the current directory, or empties it, and opens
 /// it for binary writing. Refuses, changing nothing, anything but a regular
 /// file with no other name: a symbolic link (not followed), a FIFO (without
-/// blocking), a device, a directory, or a file with a second hard link.
-/// nullptr when refused or when it cannot be created.
-std::FILE* CreateEmptyFile(const char* name);
+/// blocking), a device, a directory, a file with a second hard link, or the
+/// file `input` is. nullptr when refused or when it cannot be created.
+std::FILE* CreateEmptyFile(const char* name, const FileIdentity& input);
 
 /// Seeks to the end and returns the position there as a 64-bit length, or -1
 /// when the stream cannot tell.
 std::int64_t StreamLength(std::FILE* stream);
 
-/// Longest text, in UTF-16 units with the terminating NUL, that NarrowText takes.
-inline constexpr std::uint64_t kMaxTextUnits = 0x3FFFFFFF;
+/// Makes the stream write bytes as they are: no CR before LF on Windows.
+void SetBinaryMode(std::FILE* stream);
 
 }  // namespace quenthar::platform

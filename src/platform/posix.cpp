@@ -15,26 +15,32 @@
 namespace quenthar::platform {
 namespace {
 
-void AppendUtf8(std::string& out, char32_t c) {
-  if (c < 0x80) {
-    out.push_back(static_cast<char>(c));
-  } else if (c < 0x800) {
-    out.push_back(static_cast<char>(0xC0 | (c >> 6)));
-    out.push_back(static_cast<char>(0x80 | (c & 0x3F)));
-  } else if (c < 0x10000) {
-    out.push_back(static_cast<char>(0xE0 | (c >> 12)));
-    out.push_back(static_cast<char>(0x80 | ((c >> 6) & 0x3F)));
-    out.push_back(static_cast<char>(0x80 | (c & 0x3F)));
-  } else {
-    out.push_back(static_cast<char>(0xF0 | (c >> 18)));
-    out.push_back(static_cast<char>(0x80 | ((c >> 12) & 0x3F)));
-    out.push_back(static_cast<char>(0x80 | ((c >> 6) & 0x3F)));
-    out.push_back(static_cast<char>(0x80 | (c & 0x3F)));
+// The length of the well-formed UTF-8 sequence at s (NUL-terminated), or 0
+// when its first byte does not start one: no overlong forms, no surrogates,
+// nothing past U+10FFFF.
+std::size_t Utf8SequenceLength(const char* s) {
+  const auto b = [s](std::size_t i) { return static_cast<unsigned char>(s[i]); };
+  const auto in = [](unsigned char c, unsigned lo, unsigned hi) { return c >= lo && c <= hi; };
+  const unsigned char lead = b(0);
+  if (lead < 0x80) return 1;
+  if (in(lead, 0xC2, 0xDF)) return in(b(1), 0x80, 0xBF) ? 2 : 0;
+  if (in(lead, 0xE0, 0xEF)) {
+    const unsigned lo = lead == 0xE0 ? 0xA0 : 0x80;
+    const unsigned hi = lead == 0xED ? 0x9F : 0xBF;
+    return in(b(1), lo, hi) && in(b(2), 0x80, 0xBF) ? 3 : 0;
   }
+  if (in(lead, 0xF0, 0xF4)) {
+    const unsigned lo = lead == 0xF0 ? 0x90 : 0x80;
+    const unsigned hi = lead == 0xF4 ? 0x8F : 0xBF;
+    return in(b(1), lo, hi) && in(b(2), 0x80, 0xBF) && in(b(3), 0x80, 0xBF) ? 4 : 0;
+  }
+  return 0;
 }
 
-bool IsHighSurrogate(char16_t u) { return u >= 0xD800 && u <= 0xDBFF; }
-bool IsLowSurrogate(char16_t u) { return u >= 0xDC00 && u <= 0xDFFF; }
+FileIdentity IdentityOf(const struct stat& st) {
+  return {{static_cast<std::uint64_t>(st.st_dev), static_cast<std::uint64_t>(st.st_ino), 0, 0},
+          true};
+}
 
 // A read-only stream over bytes it owns; closing it releases them.
 struct MemoryInput {
@@ -95,50 +101,51 @@ std::FILE* StreamOver(int fd, const char* mode) {
 
 }  // namespace
 
-std::optional<std::string> NarrowText(const char16_t* text) {
-  std::size_t n = 0;
-  while (text[n] != 0) ++n;
-  if (n + 1 > kMaxTextUnits) return std::nullopt;
-
-  std::string out;
-  out.reserve(3 * n);  // no UTF-16 unit takes more than 3 UTF-8 bytes
-  for (std::size_t i = 0; i < n; ++i) {
-    const char16_t u = text[i];
-    if (IsHighSurrogate(u) && IsLowSurrogate(text[i + 1])) {
-      AppendUtf8(out, 0x10000 + ((char32_t{u} - 0xD800) << 10) + (char32_t{text[i + 1]} - 0xDC00));
-      ++i;
-    } else if (IsHighSurrogate(u) || IsLowSurrogate(u)) {
-      AppendUtf8(out, 0xFFFD);
-    } else {
-      AppendUtf8(out, u);
-    }
-  }
-  return out;
+std::optional<std::size_t> NarrowText(const Utf16View& text, char* out) {
+  return static_cast<std::size_t>(EncodeUtf8(text, out) - out);
 }
 
-std::FILE* OpenForReading(const ArgChar* path, std::size_t stream_limit) {
+std::string ArgumentText(const ArgChar* arg) {
+  std::string text;
+  for (std::size_t i = 0; arg[i] != 0;) {
+    const std::size_t n = Utf8SequenceLength(arg + i);
+    if (n == 0) {
+      text += "\xEF\xBF\xBD";  // U+FFFD for the one byte
+      ++i;
+    } else {
+      text.append(arg + i, n);
+      i += n;
+    }
+  }
+  return text;
+}
+
+Input OpenForReading(const ArgChar* path, std::size_t stream_limit) {
   // Non-blocking only while opening: a FIFO without a writer must not hold the
   // run. Its reads then block again, so a pipe whose writer starts late is read
   // whole, and a FIFO without a writer reads as empty.
   const int fd = open(path, O_RDONLY | O_NONBLOCK | O_CLOEXEC);
-  if (fd < 0) return nullptr;
+  if (fd < 0) return {};
   struct stat st {};
-  if (fstat(fd, &st) != 0 || fcntl(fd, F_SETFL, 0) != 0) {
+  if (fstat(fd, &st) != 0 || S_ISDIR(st.st_mode) || fcntl(fd, F_SETFL, 0) != 0) {
     close(fd);
-    return nullptr;
+    return {};
   }
-  // Files and block devices are sized by seeking; anything else by reading it.
-  if (S_ISREG(st.st_mode) || S_ISBLK(st.st_mode)) return StreamOver(fd, "rb");
-  return ReadIntoMemory(fd, stream_limit);
+  // Files and block devices are sized by seeking; anything else by reading it,
+  // and what was read is no file that quenthar.log could be.
+  if (S_ISREG(st.st_mode) || S_ISBLK(st.st_mode)) return {StreamOver(fd, "rb"), IdentityOf(st)};
+  return {ReadIntoMemory(fd, stream_limit), {}};
 }
 
-std::FILE* CreateEmptyFile(const char* name) {
+std::FILE* CreateEmptyFile(const char* name, const FileIdentity& input) {
   // Never follow a link of that name nor wait on a FIFO; empty the file only
-  // once it is known to be a regular file that no other name shares.
+  // once it is known to be a regular file that no other name shares, and not
+  // the log being read.
   const int fd = open(name, O_WRONLY | O_CREAT | O_NOFOLLOW | O_NONBLOCK | O_CLOEXEC, 0666);
   if (fd < 0) return nullptr;
   struct stat st {};
-  if (fstat(fd, &st) != 0 || !S_ISREG(st.st_mode) || st.st_nlink != 1 || ftruncate(fd, 0) != 0) {
+  if (fstat(fd, &st) != 0 || !S_ISREG(st.st_mode) || st.st_nlink != 1 ||
+      SameFile(IdentityOf(st), input) || ftruncate(fd, 0) != 0) {
     close(fd);
     return nullptr;
   }
@@ -149,5 +156,7 @@ std::int64_t StreamLength(std::FILE* stream) {
   if (fseeko(stream, 0, SEEK_END) != 0) return -1;
   return static_cast<std::int64_t>(ftello(stream));
 }
+
+void SetBinaryMode(std::FILE* /*stream*/) {}  // streams write bytes as they are here
 
 }  // namespace quenthar::platform

@@ -2,46 +2,83 @@
 #include <io.h>
 #include <windows.h>
 
+#include <array>
 #include <cstdio>
 #include <cstring>
 #include <string>
+#include <vector>
 
 #include "platform/platform.h"
 
 namespace quenthar::platform {
+namespace {
 
-std::optional<std::string> NarrowText(const char16_t* text) {
-  // WideCharToMultiByte takes wchar_t: copy the units into an aligned wide string.
-  std::wstring wide;
-  for (const char16_t* p = text; *p != 0; ++p) wide.push_back(static_cast<wchar_t>(*p));
-  const int n = lstrlenW(wide.c_str());
-  if (static_cast<std::uint64_t>(n) + 1 > kMaxTextUnits) return std::nullopt;
-
-  // Ask for the room first: a fixed room would drop text whose narrow form is long.
-  const int needed =
-      WideCharToMultiByte(CP_THREAD_ACP, 0, wide.c_str(), n + 1, nullptr, 0, nullptr, nullptr);
-  if (needed <= 0) return std::nullopt;
-  std::string out(static_cast<std::size_t>(needed), '\0');
-  if (WideCharToMultiByte(CP_THREAD_ACP, 0, wide.c_str(), n + 1, out.data(), needed, nullptr,
-                          nullptr) != needed) {
-    return std::nullopt;
+FileIdentity IdentityOf(HANDLE file) {
+  // The 128-bit id where the file system has it; else the 64-bit file index.
+  // The first part tells which, so that the two kinds never compare equal.
+  FILE_ID_INFO id{};
+  if (GetFileInformationByHandleEx(file, FileIdInfo, &id, sizeof id)) {
+    std::array<std::uint64_t, 2> halves{};
+    static_assert(sizeof halves == sizeof id.FileId.Identifier);
+    std::memcpy(halves.data(), id.FileId.Identifier, sizeof halves);
+    return {{1, id.VolumeSerialNumber, halves[0], halves[1]}, true};
   }
-  out.pop_back();  // the converted terminating NUL
-  return out;
+  BY_HANDLE_FILE_INFORMATION info{};
+  if (!GetFileInformationByHandle(file, &info)) return {};
+  return {{2, info.dwVolumeSerialNumber,
+           (std::uint64_t{info.nFileIndexHigh} << 32) | info.nFileIndexLow, 0},
+          true};
+}
+
+}  // namespace
+
+std::optional<std::size_t> NarrowText(const Utf16View& text, char* out) {
+  if (text.units == 0) return 0;  // WideCharToMultiByte takes no empty text
+  // It takes aligned wchar_t: copy the units, on the stack when they are few.
+  std::array<wchar_t, 256> few;
+  std::wstring many;
+  wchar_t* wide = few.data();
+  if (text.units > few.size()) {
+    many.resize(text.units);
+    wide = many.data();
+  }
+  for (std::size_t i = 0; i < text.units; ++i) wide[i] = static_cast<wchar_t>(text.Unit(i));
+  const int n =
+      WideCharToMultiByte(CP_THREAD_ACP, 0, wide, static_cast<int>(text.units), out,
+                          static_cast<int>(kMaxNarrowPerUnit * text.units), nullptr, nullptr);
+  if (n <= 0) return std::nullopt;
+  return static_cast<std::size_t>(n);
+}
+
+std::string ArgumentText(const ArgChar* arg) {
+  const std::size_t units = std::wcslen(arg);
+  std::vector<std::uint8_t> le(2 * units);  // the units as stored text, for the one converter
+  for (std::size_t i = 0; i < units; ++i) {
+    le[2 * i] = static_cast<std::uint8_t>(arg[i] & 0xFF);
+    le[2 * i + 1] = static_cast<std::uint8_t>((arg[i] >> 8) & 0xFF);
+  }
+  std::string text(kMaxUtf8PerUnit * units, '\0');
+  const Utf16View view{le.data(), units};
+  text.resize(static_cast<std::size_t>(EncodeUtf8(view, text.data()) - text.data()));
+  return text;
 }
 
 // By its UTF-16 name: a detour through the ANSI code page could lose
 // characters or, by best fit, name another file. Every input is sized by
-// seeking here; Windows has no FIFOs that could hold the open.
-std::FILE* OpenForReading(const ArgChar* path, std::size_t /*stream_limit*/) {
-  return _wfopen(path, L"rb");
+// seeking here; a directory cannot be opened this way.
+Input OpenForReading(const ArgChar* path, std::size_t /*stream_limit*/) {
+  std::FILE* stream = _wfopen(path, L"rb");
+  if (stream == nullptr) return {};
+  const auto file = reinterpret_cast<HANDLE>(_get_osfhandle(_fileno(stream)));
+  return {stream, IdentityOf(file)};
 }
 
-std::FILE* CreateEmptyFile(const char* name) {
+std::FILE* CreateEmptyFile(const char* name, const FileIdentity& input) {
   const std::wstring wide(name, name + std::strlen(name));  // an ASCII name
   // FILE_FLAG_OPEN_REPARSE_POINT opens a symbolic link or junction itself
   // instead of what it points to; the checks below then refuse it. The file is
-  // emptied only once it is known to be a plain disk file with one name.
+  // emptied only once it is known to be a plain disk file with one name, and
+  // not the log being read.
   HANDLE file =
       CreateFileW(wide.c_str(), GENERIC_WRITE, FILE_SHARE_READ | FILE_SHARE_WRITE, nullptr,
                   OPEN_ALWAYS, FILE_ATTRIBUTE_NORMAL | FILE_FLAG_OPEN_REPARSE_POINT, nullptr);
@@ -49,7 +86,8 @@ std::FILE* CreateEmptyFile(const char* name) {
   BY_HANDLE_FILE_INFORMATION info{};
   const DWORD refused = FILE_ATTRIBUTE_DIRECTORY | FILE_ATTRIBUTE_REPARSE_POINT;
   if (GetFileType(file) != FILE_TYPE_DISK || !GetFileInformationByHandle(file, &info) ||
-      (info.dwFileAttributes & refused) != 0 || info.nNumberOfLinks != 1 || !SetEndOfFile(file)) {
+      (info.dwFileAttributes & refused) != 0 || info.nNumberOfLinks != 1 ||
+      SameFile(IdentityOf(file), input) || !SetEndOfFile(file)) {
     CloseHandle(file);
     return nullptr;
   }
@@ -67,5 +105,7 @@ std::int64_t StreamLength(std::FILE* stream) {
   if (_fseeki64(stream, 0, SEEK_END) != 0) return -1;
   return _ftelli64(stream);
 }
+
+void SetBinaryMode(std::FILE* stream) { _setmode(_fileno(stream), _O_BINARY); }
 
 }  // namespace quenthar::platform

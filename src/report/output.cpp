@@ -30,6 +30,23 @@ void Output::PutHex(std::uint32_t value) {
   used_ += static_cast<std::size_t>(std::to_chars(at, at + 8, value, 16).ptr - at);
 }
 
+void Output::PutHexBytes(const std::uint8_t* bytes, std::size_t n) {
+  static constexpr char kDigits[] = "0123456789abcdef";
+  // In slices, so that a long payload needs no room beyond a chunk.
+  constexpr std::size_t kSlice = 4096;
+  while (n != 0) {
+    const std::size_t take = n < kSlice ? n : kSlice;
+    char* at = Room(2 * take);
+    for (std::size_t i = 0; i < take; ++i) {
+      *at++ = kDigits[bytes[i] >> 4];
+      *at++ = kDigits[bytes[i] & 0xF];
+    }
+    used_ += 2 * take;
+    bytes += take;
+    n -= take;
+  }
+}
+
 bool Output::Flush() {
   if (sink_ == nullptr) return true;
   if (!failed_ && used_ != 0 && std::fwrite(buffer_.data(), 1, used_, sink_) != used_) {

@@ -32,12 +32,25 @@ class Output {
     used_ += static_cast<std::size_t>(std::to_chars(at, at + kMaxDigits, value).ptr - at);
   }
 
+  /// Unsigned decimal.
+  void PutUnsigned(std::uint64_t value) {
+    char* at = Room(kMaxDigits64);
+    used_ += static_cast<std::size_t>(std::to_chars(at, at + kMaxDigits64, value).ptr - at);
+  }
+
   /// Unsigned decimal of at least `width` digits, zero-filled, as "%4.4d"
   /// prints a widened u16.
   void PutZeroFilled(std::uint32_t value, std::size_t width);
 
   /// Lowercase hexadecimal without prefix or leading zeros, as "%x".
   void PutHex(std::uint32_t value);
+
+  /// Two lowercase hexadecimal digits per byte.
+  void PutHexBytes(const std::uint8_t* bytes, std::size_t n);
+
+  /// Room for up to n bytes written in place; Commit(k) then keeps the first k.
+  [[nodiscard]] char* Reserve(std::size_t n) { return Room(n); }
+  void Commit(std::size_t k) { used_ += k; }
 
   /// Writes the text held so far to the stream. Returns false once any write
   /// has failed; text put after a failure is dropped.
@@ -47,7 +60,8 @@ class Output {
   [[nodiscard]] std::string_view Text() const { return {buffer_.data(), used_}; }
 
  private:
-  static constexpr std::size_t kMaxDigits = 11;  // "-2147483648"
+  static constexpr std::size_t kMaxDigits = 11;    // "-2147483648"
+  static constexpr std::size_t kMaxDigits64 = 20;  // "18446744073709551615"
 
   // Where the next n bytes go; makes room by writing out, or by growing.
   char* Room(std::size_t n) {

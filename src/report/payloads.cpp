@@ -1,82 +1,56 @@
 #include "report/payloads.h"
 
-#include <string_view>
-
-#include "log/records.h"
-#include "log/walk.h"
-#include "report/text_forms.h"
-
 namespace quenthar {
 namespace {
 
-// Copies out the decoder's fixed part, or puts its message when the payload
-// is too short for it.
 template <typename Record>
-bool ReadFixedPart(Output& out, EntryCursor& payload, Record& record, std::string_view message) {
-  if (ReadRecord(payload, record)) return true;
-  out.Put(message);
-  return false;
+std::optional<Record> ReadFixedPart(EntryCursor& payload) {
+  Record record{};
+  if (!ReadRecord(payload, record)) return std::nullopt;
+  return record;
+}
+
+// A decoder's value, or the mark of a payload too short for it.
+template <typename Value>
+Payload Decoded(const std::optional<Value>& value) {
+  if (!value) return PayloadTooShort{};
+  return *value;
 }
 
 }  // namespace
 
-int ReportInitEntry(Output& out, EntryCursor& payload, std::int64_t /*payload_length*/) {
-  InitEntry e{};
-  if (!ReadFixedPart(out, payload, e, "Invliad InitEntry\n")) return kStop;
-  // "%4.4d-%2.2d-%2.2d %2.2d:%2.2d:%2.2d\n"
-  const auto two_digits = [&out](std::string_view before, std::uint16_t value) {
-    out.Put(before);
-    out.PutZeroFilled(value, 2);
-  };
-  const auto& v = e.values;
-  out.PutZeroFilled(v[0], 4);
-  two_digits("-", v[1]);
-  two_digits("-", v[2]);
-  two_digits(" ", v[3]);
-  two_digits(":", v[4]);
-  two_digits(":", v[5]);
-  out.Put("\n");
-  return kGoOn;
+std::optional<InitPayload> DecodeInitEntry(EntryCursor& payload) {
+  const auto e = ReadFixedPart<InitEntry>(payload);
+  if (!e) return std::nullopt;
+  return InitPayload{e->values};
 }
 
-int ReportLaunchEntry(Output& out, EntryCursor& payload, std::int64_t /*payload_length*/) {
-  LaunchEntry e{};
-  if (!ReadFixedPart(out, payload, e, "Invalid LaunchEntry\n")) return kStop;
-  out.Put("Start=");
-  out.PutDecimal(e.start);
-  out.Put(",GUID=");
-  out.Put(FormatGuid(e.guid));
-
+std::optional<LaunchPayload> DecodeLaunchEntry(EntryCursor& payload) {
+  const auto e = ReadFixedPart<LaunchEntry>(payload);
+  if (!e) return std::nullopt;
   // The path is the rest of the payload: the payload cursor already ends
-  // payload_length bytes in, or where the loaded bytes end.
-  const Utf16Text path = DecodeUtf16Le(payload.position, Remaining(payload));
+  // Size - 40 bytes in, or where the loaded bytes end.
+  const ScannedText path = ScanUtf16Le(payload.position, Remaining(payload));
   SkipClamped(payload, Remaining(payload));
-  out.Put("Path=");
-  out.Put(PrintableText(ToNarrowText(path.units)));
-  out.Put("\n");
-  return kGoOn;
+  return LaunchPayload{e->start, e->guid, path.text};
 }
 
-int ReportReturnEntry(Output& out, EntryCursor& payload, std::int64_t /*payload_length*/) {
-  ReturnEntry e{};
-  if (!ReadFixedPart(out, payload, e, "Invalid ReturnEntry\n")) return kStop;
-  out.Put("GUID=");
-  out.Put(FormatGuid(e.guid));
-  out.Put("\n");
-  return kGoOn;
+std::optional<ReturnPayload> DecodeReturnEntry(EntryCursor& payload) {
+  const auto e = ReadFixedPart<ReturnEntry>(payload);
+  if (!e) return std::nullopt;
+  return ReturnPayload{e->guid};
 }
 
-int ReportU50Entry(Output& out, EntryCursor& payload, std::int64_t /*payload_length*/) {
-  U50Entry e{};
-  if (!ReadFixedPart(out, payload, e, "Invalid U50Entry\n")) return kStop;
-  for (std::uint32_t i = 0; i < e.count && Remaining(payload) >= 2; ++i) {
-    const Utf16Text s = DecodeUtf16Le(payload.position, Remaining(payload));
-    out.Put(PrintableText(ToNarrowText(s.units)));
-    out.Put(",");
-    SkipClamped(payload, s.span);
-  }
-  out.Put("\n");
-  return kGoOn;
+std::optional<U50Payload> DecodeU50Entry(EntryCursor& payload) {
+  const auto e = ReadFixedPart<U50Entry>(payload);
+  if (!e) return std::nullopt;
+  // The strings are read in place, where they lie.
+  return U50Payload{payload.position, payload.end, e->count};
 }
+
+Payload DecodeInitPayload(EntryCursor& payload) { return Decoded(DecodeInitEntry(payload)); }
+Payload DecodeLaunchPayload(EntryCursor& payload) { return Decoded(DecodeLaunchEntry(payload)); }
+Payload DecodeReturnPayload(EntryCursor& payload) { return Decoded(DecodeReturnEntry(payload)); }
+Payload DecodeU50Payload(EntryCursor& payload) { return Decoded(DecodeU50Entry(payload)); }
 
 }  // namespace quenthar

@@ -1,28 +1,72 @@
-// Decoders of the payloads whose layout is known. Each continues the entry's
-// line and ends it. Each first checks that the payload holds its fixed part;
-// when it does not, it puts its message ("Invliad InitEntry\n",
-// "Invalid LaunchEntry\n", ...) and returns kStop, which ends the walk.
+// The payloads whose layout is known, decoded into plain values. A decoder
+// first checks that the payload holds its fixed part; when it does not, it
+// says so (nullopt) and leaves the cursor alone. Text stays a view of the
+// loaded bytes.
 #pragma once
 
+#include <array>
 #include <cstdint>
+#include <optional>
+#include <variant>
 
 #include "log/entry_cursor.h"
-#include "report/output.h"
+#include "log/records.h"
+#include "log/utf16.h"
 
 namespace quenthar {
 
-/// ID 1: the date and time, "%4.4d-%2.2d-%2.2d %2.2d:%2.2d:%2.2d\n".
-int ReportInitEntry(Output& out, EntryCursor& payload, std::int64_t payload_length);
+/// ID 1: year, month, day, hour, minute and second, as stored.
+struct InitPayload {
+  std::array<std::uint16_t, 6> date_time;
+};
 
-/// ID 17: "Start=%d,GUID=%s" then "Path=%s\n"; the path is the rest of the
-/// payload up to its first NUL unit.
-int ReportLaunchEntry(Output& out, EntryCursor& payload, std::int64_t payload_length);
+/// ID 17.
+struct LaunchPayload {
+  std::int32_t start;
+  Guid app_guid;
+  Utf16View path;  // the rest of the payload, up to its first NUL unit
+};
 
-/// ID 18: "GUID=%s\n".
-int ReportReturnEntry(Output& out, EntryCursor& payload, std::int64_t payload_length);
+/// ID 18.
+struct ReturnPayload {
+  Guid app_guid;
+};
 
-/// ID 50: "%s," for each of Count strings, then "\n". Takes no more strings
-/// once fewer than 2 payload bytes remain, so a huge Count ends with the payload.
-int ReportU50Entry(Output& out, EntryCursor& payload, std::int64_t payload_length);
+/// ID 50: up to `count` NUL-ended strings back to back in [at, end). No string
+/// is taken once fewer than 2 bytes remain, so a huge count ends with the payload.
+struct U50Payload {
+  const std::uint8_t* at;
+  const std::uint8_t* end;
+  std::uint32_t count;
+
+  template <typename Visit>
+  void ForEachString(Visit&& visit) const {
+    const std::uint8_t* p = at;
+    for (std::uint32_t i = 0; i < count && end - p >= 2; ++i) {
+      const ScannedText s = ScanUtf16Le(p, static_cast<std::size_t>(end - p));
+      visit(s.text);
+      p += s.span;
+    }
+  }
+};
+
+/// An ID without a payload layout.
+struct NoPayload {};
+/// A payload too short for its layout's fixed part; the walk stops there.
+struct PayloadTooShort {};
+
+using Payload =
+    std::variant<NoPayload, PayloadTooShort, InitPayload, LaunchPayload, ReturnPayload, U50Payload>;
+
+std::optional<InitPayload> DecodeInitEntry(EntryCursor& payload);
+std::optional<LaunchPayload> DecodeLaunchEntry(EntryCursor& payload);
+std::optional<ReturnPayload> DecodeReturnEntry(EntryCursor& payload);
+std::optional<U50Payload> DecodeU50Entry(EntryCursor& payload);
+
+/// The decoders above, with a too-short payload as PayloadTooShort.
+Payload DecodeInitPayload(EntryCursor& payload);
+Payload DecodeLaunchPayload(EntryCursor& payload);
+Payload DecodeReturnPayload(EntryCursor& payload);
+Payload DecodeU50Payload(EntryCursor& payload);
 
 }  // namespace quenthar

@@ -1,41 +1,70 @@
 #include "report/text_forms.h"
 
-#include "platform/platform.h"
-
 namespace quenthar {
 namespace {
 
+constexpr const char* kUpperDigits = "0123456789ABCDEF";
+constexpr const char* kLowerDigits = "0123456789abcdef";
+
 // Writes `digits` hexadecimal digits of v at `at`, most significant first;
 // returns the position after them.
-char* HexDigits(char* at, std::uint32_t v, int digits, bool upper) {
-  const char* symbols = upper ? "0123456789ABCDEF" : "0123456789abcdef";
+char* HexDigits(char* at, std::uint32_t v, int digits, const char* symbols) {
   for (int shift = 4 * (digits - 1); shift >= 0; shift -= 4) *at++ = symbols[(v >> shift) & 0xF];
   return at;
 }
 
-}  // namespace
-
-GuidText FormatGuid(const Guid& g) {
+// Constant digits let each form be compiled on its own: GUIDs are on every line.
+template <bool kUpper>
+GuidText GuidTextOf(const Guid& g) {
+  const char* upper = kUpper ? kUpperDigits : kLowerDigits;
   GuidText text{};
   char* at = text.chars.data();
   *at++ = '{';
-  at = HexDigits(at, g.data1, 8, true);
+  at = HexDigits(at, g.data1, 8, upper);
   *at++ = '-';
-  at = HexDigits(at, g.data2, 4, true);
+  at = HexDigits(at, g.data2, 4, upper);
   *at++ = '-';
-  at = HexDigits(at, g.data3, 4, false);
+  at = HexDigits(at, g.data3, 4, kLowerDigits);
   *at++ = '-';
   for (std::size_t i = 0; i < g.data4.size(); ++i) {
     if (i == 2) *at++ = '-';
-    at = HexDigits(at, g.data4[i], 2, true);
+    at = HexDigits(at, g.data4[i], 2, upper);
   }
   *at = '}';
   return text;
 }
 
-std::optional<std::string> ToNarrowText(const char16_t* text) {
-  if (text == nullptr) return std::nullopt;
-  return platform::NarrowText(text);
+}  // namespace
+
+GuidText FormatGuid(const Guid& guid) { return GuidTextOf<true>(guid); }
+
+GuidText FormatGuidLowercase(const Guid& guid) { return GuidTextOf<false>(guid); }
+
+std::optional<std::string_view> ToNarrowText(const Utf16View& text, char* scratch) {
+  if (text.units + 1 > platform::kMaxTextUnits) return std::nullopt;
+  const std::optional<std::size_t> n = platform::NarrowText(text, scratch);
+  if (!n) return std::nullopt;
+  return std::string_view(scratch, *n);
+}
+
+void PutNarrowText(Output& out, const Utf16View& text) {
+  char* scratch = out.Reserve(platform::kMaxNarrowPerUnit * text.units);
+  const std::optional<std::string_view> narrow = ToNarrowText(text, scratch);
+  if (narrow) {
+    out.Commit(narrow->size());
+  } else {
+    out.Put("(null)");
+  }
+}
+
+void PutIsoTimestamp(Output& out, const InitPayload& date_time) {
+  const auto& v = date_time.date_time;
+  out.PutZeroFilled(v[0], 4);
+  constexpr std::string_view kSeparators = "--T::";
+  for (std::size_t i = 0; i < kSeparators.size(); ++i) {
+    out.Put(kSeparators.substr(i, 1));
+    out.PutZeroFilled(v[i + 1], 2);
+  }
 }
 
 }  // namespace quenthar

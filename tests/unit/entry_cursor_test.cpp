@@ -5,6 +5,7 @@
 #include <vector>
 
 #include "log/records.h"
+#include "log/utf16.h"
 
 namespace quenthar {
 namespace {
@@ -64,8 +65,10 @@ TEST(Records, Utf16TextEndsAtNulOrAtLastWholeUnit) {
       {{0x3D, 0xD8, 0x00, 0xDE}, u"\U0001F600", 4},
   };
   for (const Case& c : cases) {
-    const Utf16Text t = DecodeUtf16Le(c.bytes.data(), c.bytes.size());
-    EXPECT_EQ(t.units, c.units);
+    const ScannedText t = ScanUtf16Le(c.bytes.data(), c.bytes.size());
+    std::u16string units;
+    for (std::size_t i = 0; i < t.text.units; ++i) units.push_back(t.text.Unit(i));
+    EXPECT_EQ(units, c.units);
     EXPECT_EQ(t.span, c.span);
   }
 }

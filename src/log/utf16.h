@@ -1,0 +1,89 @@
+// UTF-16LE text as the log stores it, read in place, and its UTF-8 form.
+#pragma once
+
+#include <cstddef>
+#include <cstdint>
+
+#include "log/records.h"
+
+namespace quenthar {
+
+/// Little-endian UTF-16 units inside loaded bytes, at any alignment; only
+/// ever read a byte at a time.
+struct Utf16View {
+  const std::uint8_t* bytes = nullptr;
+  std::size_t units = 0;
+
+  [[nodiscard]] std::uint16_t Unit(std::size_t i) const { return LoadU16LE(bytes + 2 * i); }
+};
+
+/// Text scanned from stored bytes, and the bytes it covers (its NUL unit
+/// included when there is one).
+struct ScannedText {
+  Utf16View text;
+  std::size_t span;
+};
+
+/// The units at p before the first NUL unit, or all whole units of the n bytes
+/// when none comes (a final odd byte is no unit).
+inline ScannedText ScanUtf16Le(const std::uint8_t* p, std::size_t n) {
+  std::size_t units = 0;
+  const std::size_t whole = n / 2;
+  while (units < whole && (p[2 * units] | p[2 * units + 1]) != 0) ++units;
+  const std::size_t span = 2 * units + (units < whole ? 2 : 0);
+  return {{p, units}, span};
+}
+
+inline bool IsHighSurrogate(std::uint16_t u) { return u >= 0xD800 && u <= 0xDBFF; }
+inline bool IsLowSurrogate(std::uint16_t u) { return u >= 0xDC00 && u <= 0xDFFF; }
+
+/// The code point that starts at unit i, which moves past it; an unpaired
+/// surrogate reads as U+FFFD.
+inline char32_t NextCodePoint(const Utf16View& text, std::size_t& i) {
+  const std::uint16_t u = text.Unit(i++);
+  if (u < 0xD800 || u > 0xDFFF) return u;
+  if (IsHighSurrogate(u) && i < text.units && IsLowSurrogate(text.Unit(i))) {
+    return 0x10000 + ((char32_t{u} - 0xD800) << 10) + (char32_t{text.Unit(i++)} - 0xDC00);
+  }
+  return 0xFFFD;
+}
+
+/// No UTF-16 unit takes more than 3 bytes of UTF-8 (a pair takes 4).
+inline constexpr std::size_t kMaxUtf8PerUnit = 3;
+
+/// Writes the UTF-8 form of c at out and returns the end of it.
+inline char* EncodeUtf8(char32_t c, char* out) {
+  if (c < 0x80) {
+    *out++ = static_cast<char>(c);
+  } else if (c < 0x800) {
+    *out++ = static_cast<char>(0xC0 | (c >> 6));
+    *out++ = static_cast<char>(0x80 | (c & 0x3F));
+  } else if (c < 0x10000) {
+    *out++ = static_cast<char>(0xE0 | (c >> 12));
+    *out++ = static_cast<char>(0x80 | ((c >> 6) & 0x3F));
+    *out++ = static_cast<char>(0x80 | (c & 0x3F));
+  } else {
+    *out++ = static_cast<char>(0xF0 | (c >> 18));
+    *out++ = static_cast<char>(0x80 | ((c >> 12) & 0x3F));
+    *out++ = static_cast<char>(0x80 | ((c >> 6) & 0x3F));
+    *out++ = static_cast<char>(0x80 | (c & 0x3F));
+  }
+  return out;
+}
+
+/// Writes the UTF-8 form of the text at out, which has room for
+/// kMaxUtf8PerUnit bytes per unit, and returns the end of it.
+inline char* EncodeUtf8(const Utf16View& text, char* out) {
+  for (std::size_t i = 0; i < text.units;) {
+    const std::uint16_t u = text.Unit(i);
+    if (u < 0x80) {  // most of any log's text
+      *out++ = static_cast<char>(u);
+      ++i;
+    } else {
+      out = EncodeUtf8(NextCodePoint(text, i), out);
+    }
+  }
+  return out;
+}
+
+}  // namespace quenthar

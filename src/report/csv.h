@@ -1,0 +1,26 @@
+// CSV (RFC 4180): one header row per run, one row per record, UTF-8, rows
+// ended by CR LF.
+#pragma once
+
+#include <string>
+#include <string_view>
+
+#include "report/log_records.h"
+#include "report/output.h"
+
+namespace quenthar {
+
+/// The header row.
+void WriteCsvHeader(Output& out);
+
+/// The source cell (the path as given, UTF-8) that starts every row of one log.
+std::string CsvSourceCell(std::string_view source);
+
+/// Rows; `scratch` holds a cell's text while it is put together.
+void WriteCsv(Output& out, const std::string& source_cell, const HeaderRecord& record);
+void WriteCsv(Output& out, const std::string& source_cell, const EntryRecord& record,
+              std::string& scratch);
+void WriteCsv(Output& out, const std::string& source_cell, const EndRecord& record);
+void WriteCsv(Output& out, const std::string& source_cell, Problem problem);
+
+}  // namespace quenthar

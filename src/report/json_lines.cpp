@@ -1,0 +1,168 @@
+#include "report/json_lines.h"
+
+#include "report/text_forms.h"
+
+namespace quenthar {
+namespace {
+
+// Puts one character of a JSON string: the short escapes, \u00XX for the
+// other control characters, everything else as it is.
+void PutJsonChar(Output& out, char c) {
+  switch (c) {
+    case '"': return out.Put("\\\"");
+    case '\\': return out.Put("\\\\");
+    case '\b': return out.Put("\\b");
+    case '\f': return out.Put("\\f");
+    case '\n': return out.Put("\\n");
+    case '\r': return out.Put("\\r");
+    case '\t': return out.Put("\\t");
+    default: break;
+  }
+  if (static_cast<unsigned char>(c) < 0x20) {
+    static constexpr char kDigits[] = "0123456789abcdef";
+    const char escaped[] = {'\\', 'u', '0', '0', kDigits[(c >> 4) & 0xF], kDigits[c & 0xF]};
+    return out.Put({escaped, sizeof escaped});
+  }
+  out.Put({&c, 1});
+}
+
+// A JSON string of UTF-8 text.
+void PutJsonString(Output& out, std::string_view utf8) {
+  out.Put("\"");
+  for (const char c : utf8) PutJsonChar(out, c);
+  out.Put("\"");
+}
+
+// A JSON string of the log's text; an unpaired surrogate becomes U+FFFD.
+void PutJsonString(Output& out, const Utf16View& text) {
+  out.Put("\"");
+  for (std::size_t i = 0; i < text.units;) {
+    const char32_t c = NextCodePoint(text, i);
+    if (c < 0x80) {
+      PutJsonChar(out, static_cast<char>(c));
+    } else {
+      char* at = out.Reserve(4);
+      out.Commit(static_cast<std::size_t>(EncodeUtf8(c, at) - at));
+    }
+  }
+  out.Put("\"");
+}
+
+void PutGuid(Output& out, std::string_view key, const Guid& guid) {
+  out.Put(key);
+  out.Put("\"");
+  out.Put(FormatGuidLowercase(guid));
+  out.Put("\"");
+}
+
+// The keys of each payload, after the entry's own.
+struct PayloadKeys {
+  Output& out;
+  const EventKind* event;
+
+  void operator()(const NoPayload& /*none*/) const {}
+
+  void operator()(const PayloadTooShort& /*too_short*/) const {
+    out.Put(",\"problem\":");
+    PutJsonString(out, event->problem);
+  }
+
+  void operator()(const InitPayload& p) const {
+    out.Put(",\"timestamp\":\"");
+    PutIsoTimestamp(out, p);
+    out.Put("\"");
+  }
+
+  void operator()(const LaunchPayload& p) const {
+    out.Put(",\"start\":");
+    out.PutDecimal(p.start);
+    PutGuid(out, ",\"app_guid\":", p.app_guid);
+    out.Put(",\"path\":");
+    PutJsonString(out, p.path);
+  }
+
+  void operator()(const ReturnPayload& p) const { PutGuid(out, ",\"app_guid\":", p.app_guid); }
+
+  void operator()(const U50Payload& p) const {
+    out.Put(",\"strings\":[");
+    bool first = true;
+    p.ForEachString([this, &first](const Utf16View& s) {
+      if (!first) out.Put(",");
+      first = false;
+      PutJsonString(out, s);
+    });
+    out.Put("]");
+  }
+};
+
+}  // namespace
+
+std::string JsonSourcePrefix(std::string_view source) {
+  Output text;
+  text.Put("{\"source\":");
+  PutJsonString(text, source);
+  text.Put(",\"record\":\"");
+  return std::string(text.Text());
+}
+
+void WriteJson(Output& out, const std::string& prefix, const HeaderRecord& record) {
+  const LogHeader& h = record.header;
+  out.Put(prefix);
+  out.Put("header\",\"offset\":");
+  out.PutUnsigned(record.offset);
+  out.Put(",\"version\":");
+  out.PutUnsigned(h.ver);
+  out.Put(",\"header_size\":");
+  out.PutUnsigned(h.hdr_size);
+  out.Put(",\"data_size\":");
+  out.PutUnsigned(h.data_size);
+  out.Put(record.data_size_exceeds_file ? ",\"data_size_exceeds_file\":true}\n"
+                                        : ",\"data_size_exceeds_file\":false}\n");
+}
+
+void WriteJson(Output& out, const std::string& prefix, const EntryRecord& record) {
+  const EntryHeader& h = record.header;
+  out.Put(prefix);
+  out.Put("entry\",\"offset\":");
+  out.PutUnsigned(record.offset);
+  out.Put(",\"time\":");
+  out.PutDecimal(h.time);
+  PutGuid(out, ",\"guid\":", h.guid);
+  out.Put(",\"size\":");
+  out.PutUnsigned(h.size);
+  out.Put(",\"severity\":");
+  out.PutUnsigned(h.severity);
+  out.Put(",\"severity_name\":\"");
+  out.Put(SeverityName(h.severity));
+  out.Put("\",\"id\":");
+  out.PutDecimal(static_cast<std::int32_t>(h.id));
+  if (record.event == nullptr) {
+    out.Put(",\"event\":null");
+  } else {
+    out.Put(",\"event\":\"");
+    out.Put(record.event->name);
+    out.Put("\"");
+    std::visit(PayloadKeys{out, record.event}, record.payload);
+  }
+  out.Put(",\"payload\":\"");
+  out.PutHexBytes(record.stepped_payload, record.stepped_payload_length);
+  out.Put("\"}\n");
+}
+
+void WriteJson(Output& out, const std::string& prefix, const EndRecord& record) {
+  out.Put(prefix);
+  out.Put("end\",\"offset\":");
+  out.PutUnsigned(record.offset);
+  out.Put(",\"reason\":\"");
+  out.Put(ReasonName(record.reason));
+  out.Put("\"}\n");
+}
+
+void WriteJson(Output& out, const std::string& prefix, Problem problem) {
+  out.Put(prefix);
+  out.Put("error\",\"problem\":");
+  PutJsonString(out, TextOf(problem).problem);
+  out.Put("}\n");
+}
+
+}  // namespace quenthar

@@ -1,0 +1,21 @@
+// JSON Lines: one compact object per record, UTF-8, each ended by "\n".
+#pragma once
+
+#include <string>
+#include <string_view>
+
+#include "report/log_records.h"
+#include "report/output.h"
+
+namespace quenthar {
+
+/// What every object of one log starts with: its source (the path as given,
+/// UTF-8) and the "record" key, up to the record's name.
+std::string JsonSourcePrefix(std::string_view source);
+
+void WriteJson(Output& out, const std::string& prefix, const HeaderRecord& record);
+void WriteJson(Output& out, const std::string& prefix, const EntryRecord& record);
+void WriteJson(Output& out, const std::string& prefix, const EndRecord& record);
+void WriteJson(Output& out, const std::string& prefix, Problem problem);
+
+}  // namespace quenthar

@@ -1,0 +1,42 @@
+// One run's records, rendered in the form the command line asked for.
+#pragma once
+
+#include <string>
+#include <string_view>
+
+#include "log/loaded_log.h"
+#include "report/log_records.h"
+#include "report/output.h"
+#include "report/text_forms.h"
+
+namespace quenthar {
+
+enum class Form { kText, kJsonLines, kCsv };
+
+/// Where the records of a run go, and how they are written.
+struct Renderer {
+  Form form;
+  Output& out;
+  TextEncoding encoding = TextEncoding::kNarrow;  // the log's text in the text form
+  std::string source;   // the current log's source, rendered for the structured forms
+  std::string scratch;  // room to put a cell's text together
+};
+
+/// Starts the run: the CSV header row.
+void BeginRun(Renderer& r);
+
+/// Starts the records of one log, named by `source` (the path as given, UTF-8).
+void BeginLog(Renderer& r, std::string_view source);
+
+void Render(Renderer& r, const HeaderRecord& record);
+void Render(Renderer& r, const EntryRecord& record);
+void Render(Renderer& r, const EndRecord& record);
+void Render(Renderer& r, Problem problem);
+
+/// The header record of a loaded log.
+HeaderRecord HeaderOf(const LogForm& form, const LogHeader& header);
+
+/// Walks the log's entries, rendering each, and then how the walk ended.
+void ReportEntries(Renderer& r, const LoadedLog& log);
+
+}  // namespace quenthar
