@@ -25,19 +25,19 @@ constexpr std::string_view kHelp =
     "applications it starts: the log in the system folder (67,584 bytes) or its\n"
     "copy on the boot partition (65,536 bytes).\n"
     "\n"
-    "With one LOGFILE and no option, prints the report as name=value text and\n"
-    "creates (or empties) the file quenthar.log in the current directory.\n"
+    "With one LOGFILE and no option, prints the report as plain text, and creates\n"
+    "or empties the file quenthar.log in the current directory.\n"
     "\n"
     "Options:\n"
-    "  --json         JSON Lines: one object per header, entry, end or error\n"
-    "  --csv          CSV with a header row: one row per header, entry, end or error\n"
+    "  --json         JSON Lines, one object per record (header, entry, end, error)\n"
+    "  --csv          CSV with a header row, one row per record\n"
     "  -h, --help     print this help and exit\n"
     "  -V, --version  print the version and exit\n"
     "  --             every argument after it is a LOGFILE\n"
     "\n"
     "--json and --csv take several LOGFILEs and never touch quenthar.log.\n"
-    "Exit status: 0 when every log was reported, 1 when one could not be\n"
-    "(or standard output could not be written), -1 for a wrong command line.\n";
+    "Exit status: 0 when every log was reported; 1 when one could not be, or\n"
+    "standard output could not be written; -1 for a wrong command line.\n";
 
 struct FileCloser {
   void operator()(std::FILE* f) const { std::fclose(f); }

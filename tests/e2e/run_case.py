@@ -5,7 +5,9 @@ what is left in quenthar.log.
 
 A case file holds the log description for make_log (up to the first "==" line),
 then sections:
-  == args A B ...      the tool's arguments (default: the log's name); "== args" alone: none
+  == args A B ...      the tool's arguments (default: the log's name); "== args" alone: none;
+                       {run} stands for the run directory's absolute path
+  == describe CASE     take the log description from that case file instead
   == log NAME          the log's file name in the run directory (default in.bin)
                        (in names and arguments %XX stands for the byte XX)
   == stdout-file PATH  send the tool's standard output there instead (nothing to compare)
@@ -20,17 +22,25 @@ then sections:
   == setup hardlink F EXISTING  make a second name of an existing file
   == setup fifo F      make a FIFO
   == status N          expected exit status (default 0), compared as the platform's 8 bits
-  == expect PATH empty|absent|dir|link|fifo|holds TEXT
-                       what PATH (relative to the run directory) must be afterwards
+  == expect PATH empty|absent|dir|link|fifo|holds TEXT|unchanged
+                       what PATH (relative to the run directory) must be afterwards;
+                       unchanged: it still holds the log, byte for byte
   == output STATE      the same for quenthar.log, or keep (default empty)
   == only posix|windows   run the case on that platform only
+  == check json|csv    standard output is JSON Lines or CSV: the same UTF-8 bytes on
+                       every platform, every line parses as JSON, or every row reads
+                       back with a CSV reader and has every column
   == stdout [posix|windows]   expected standard output, line by line, up to the
-                       next "==" line; each line ends with "\\n" except one that ends
-                       with the two characters \\c. Without a platform it holds for both.
-On Windows every expected "\\n" is CR LF. The run directory lies in a fresh
+                       next "==" line; each line ends with "\\n", or with CR LF when
+                       it ends with the two characters \\r, or with nothing when it
+                       ends with \\c. Without a platform it holds for both.
+Otherwise on Windows every expected "\\n" is CR LF, and text is code page 1252. The run directory lies in a fresh
 temporary directory, so paths starting with ../ stay inside it.
 """
 import argparse
+import csv
+import io
+import json
 import os
 import shutil
 import stat
@@ -66,9 +76,40 @@ def expected_text(body):
     for line in body:
         if line.endswith("\\c"):
             out.append(line[:-2])
+        elif line.endswith("\\r"):
+            out.append(line[:-2] + "\r\n")
         else:
             out.append(line + "\n")
     return "".join(out)
+
+
+CSV_COLUMNS = ("source,record,offset,time,guid,size,severity,severity_name,id,event,start,"
+               "app_guid,path,timestamp,strings,problem,version,header_size,data_size,"
+               "data_size_exceeds_file,reason,payload").split(",")
+
+
+def structured_problems(kind, data):
+    """What keeps the bytes from being JSON Lines or CSV that a reader takes whole."""
+    try:
+        text = data.decode("utf-8")
+    except UnicodeDecodeError as e:
+        return [f"not UTF-8: {e}"]
+    if kind == "json":
+        if text and not text.endswith("\n"):
+            return ["the last JSON line has no line end"]
+        for number, line in enumerate(text.split("\n")[:-1], 1):
+            try:
+                record = json.loads(line)
+            except ValueError as e:
+                return [f"line {number} is not JSON: {e}"]
+            if not isinstance(record, dict) or list(record)[:2] != ["source", "record"]:
+                return [f"line {number} does not start with source and record"]
+        return []
+    rows = list(csv.reader(io.StringIO(text, newline=""), strict=True))
+    if not rows or rows[0] != CSV_COLUMNS:
+        return ["the CSV does not start with its header row"]
+    short = [n for n, row in enumerate(rows, 1) if len(row) != len(CSV_COLUMNS)]
+    return [f"CSV row {short[0]} has not {len(CSV_COLUMNS)} cells"] if short else []
 
 
 def as_bytes(name):
@@ -115,10 +156,10 @@ def pipe_feeder(data, delay):
     return feed
 
 
-PATH_STATES = ("empty", "absent", "dir", "link", "fifo", "holds")
+PATH_STATES = ("empty", "absent", "dir", "link", "fifo", "holds", "unchanged")
 
 
-def path_state_ok(path, state, text):
+def path_state_ok(path, state, text, log_bytes):
     if state == "absent":
         return not os.path.lexists(path)
     if state == "link":
@@ -129,6 +170,9 @@ def path_state_ok(path, state, text):
         return os.path.isdir(path) and not os.path.islink(path)
     if os.path.islink(path) or not os.path.isfile(path):
         return False
+    if state == "unchanged":
+        with open(path, "rb") as f:
+            return f.read() == log_bytes
     with open(path, encoding="utf-8") as f:
         held = f.read()
     return held == ("" if state == "empty" else text)
@@ -173,7 +217,7 @@ def main():
         return prepare_wine(args, env) if args.platform == "windows" else 0
 
     description, sections = parse_case(args.case)
-    log_name, tool_args, status = "in.bin", None, 0
+    log_name, tool_args, status, check = "in.bin", None, 0, None
     stdout_file, pipe = None, None
     write_log, setups, stdout_by_platform = True, [], {}
     expects = [("quenthar.log", "empty", "")]
@@ -183,8 +227,12 @@ def main():
             return 2
         if name == "args":
             tool_args = words
+        elif name == "describe":
+            description, _ = parse_case(os.path.join(os.path.dirname(args.case), words[0]))
         elif name == "log":
             log_name = words[0]
+        elif name == "check" and words[0] in ("json", "csv"):
+            check = words[0]
         elif name == "stdout-file":
             stdout_file = words[0]
         elif name == "stdin" and words[:1] == ["pipe"]:
@@ -254,7 +302,8 @@ def main():
             size, delay = pipe
             data = log_bytes if size is None else log_bytes[:size].ljust(size, b"\0")
             feed = pipe_feeder(data, delay)
-        command = emulator + [os.path.abspath(args.tool)] + [as_bytes(a) for a in tool_args]
+        command = emulator + [os.path.abspath(args.tool)] + [
+            as_bytes(a.replace("{run}", urllib.parse.quote(run_dir))) for a in tool_args]
         failures = []
         try:
             if stdout_file is not None:
@@ -266,15 +315,18 @@ def main():
             print("the tool did not end")
             return 1
         if stdout_file is None:
-            if args.platform == "windows":
+            if args.platform == "windows" and check is None:
                 want = want.replace("\n", "\r\n")
-            want_bytes = want.encode("utf-8") if args.platform == "posix" else want.encode("cp1252", "strict")
+            as_is = args.platform == "posix" or check is not None
+            want_bytes = want.encode("utf-8") if as_is else want.encode("cp1252", "strict")
             if result.stdout != want_bytes:
                 failures.append(f"stdout differs\n  expected: {want_bytes!r}\n  actual:   {result.stdout!r}")
+            if check is not None:
+                failures += structured_problems(check, result.stdout)
         if result.returncode & 0xFF != status & 0xFF:
             failures.append(f"exit status {result.returncode}, expected {status}")
         for path, state, text in expects:
-            if not path_state_ok(os.path.join(run_dir, path), state, text):
+            if not path_state_ok(os.path.join(run_dir, path), state, text, log_bytes):
                 failures.append(f"{path} is not {state} {text}".rstrip())
         if failures:
             print("\n".join(failures))

@@ -5,9 +5,13 @@
 //
 // The image starts as 67,584 zero bytes with the write position at 2,064,
 // right after the log header. One directive per line; '#' starts a comment:
+//   form boot-partition             (first) the boot partition's form instead:
+//                                   65,536 zero bytes, the header at 0, the
+//                                   position at 16
 //   filesize N                      length of the written file (default 67584)
 //   header ver=V hdrsize=H datasize=D [reserved=R]
-//                                   16 bytes at 2048; the position moves to 2064
+//                                   16 bytes at the header's offset (2048); the
+//                                   position moves to right after them
 //   at OFFSET                       moves the position to a file offset
 //   entry [time=T] [guid=HEX32] [size=S] [severity=V] [id=I] [r0=X] [r1=X]
 //                                   a 40-byte entry header (defaults 0, size 40, severity 1)
@@ -34,6 +38,7 @@ namespace {
 
 struct Image {
   std::vector<std::uint8_t> bytes = std::vector<std::uint8_t>(67584, 0);
+  std::size_t header_at = 2048;
   std::size_t pos = 2064;
   std::size_t file_size = 67584;
 
@@ -146,6 +151,13 @@ void Apply(Image& img, const std::string& line) {
     std::string rest;
     std::getline(in, rest);
     for (std::uint64_t n = ParseUnsigned(count); n > 0; --n) Apply(img, rest);
+  } else if (word == "form") {
+    in >> word;
+    if (word != "boot-partition") Fail("unknown form: " + word);
+    img.bytes.assign(65536, 0);
+    img.header_at = 0;
+    img.pos = 16;
+    img.file_size = 65536;
   } else if (word == "filesize") {
     in >> word;
     img.file_size = static_cast<std::size_t>(ParseUnsigned(word));
@@ -154,7 +166,7 @@ void Apply(Image& img, const std::string& line) {
     img.pos = static_cast<std::size_t>(ParseUnsigned(word));
   } else if (word == "header") {
     auto f = ParseFields(in);
-    img.pos = 2048;
+    img.pos = img.header_at;
     img.PutU32(ParseU32(Take(f, "ver", "3")));
     img.PutU32(ParseU32(Take(f, "hdrsize", "0x10")));
     img.PutU32(ParseU32(Take(f, "reserved", "0")));
