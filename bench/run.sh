@@ -1,7 +1,8 @@
 #!/usr/bin/env bash
 # Times the whole program on each benchmark log against cat of the same log
-# and cat of the report it makes (runs interleaved, medians of 200 each), then
-# runs the in-process benchmark (nanoseconds per entry).
+# and cat of the report it makes, and the JSON Lines form against cat of its
+# own output (runs interleaved, medians of 200 each), then runs the in-process
+# benchmark (nanoseconds per entry, each form).
 #   bench/run.sh [BUILD_DIR]     (default build/linux-release)
 set -euo pipefail
 build=${1:-build/linux-release}
@@ -24,13 +25,17 @@ def seconds(cmd):
     os.waitpid(pid, 0)
     return time.perf_counter() - start
 
-print(f"{'log':14} {'report':>9} {'quenthar':>9} {'cat log':>9} {'cat report':>10} {'vs cat report':>13}")
+print(f"{'log':14} {'report':>9} {'quenthar':>9} {'cat log':>9} {'cat report':>10} {'vs cat report':>13}"
+      f" {'json':>9} {'--json':>9} {'cat json':>9} {'vs cat json':>11}")
 for name in ("densest", "back_to_back", "u50_packed", "real_size"):
     log = os.path.abspath(os.path.join(logs, name + ".bin"))
     report = os.path.join(reports, name + ".txt")
-    with open(report, "wb") as f:
-        subprocess.run([tool, log], stdout=f)
-    commands = {"quenthar": [tool, log], "cat log": ["cat", log], "cat report": ["cat", report]}
+    lines = os.path.join(reports, name + ".jsonl")
+    for path, options in ((report, []), (lines, ["--json"])):
+        with open(path, "wb") as f:
+            subprocess.run([tool] + options + [log], stdout=f)
+    commands = {"quenthar": [tool, log], "cat log": ["cat", log], "cat report": ["cat", report],
+                "--json": [tool, "--json", log], "cat json": ["cat", lines]}
     times = {k: [] for k in commands}
     for _ in range(runs):
         for k, cmd in commands.items():
@@ -38,7 +43,9 @@ for name in ("densest", "back_to_back", "u50_packed", "real_size"):
     median = {k: statistics.median(v) * 1000 for k, v in times.items()}
     print(f"{name:14} {os.path.getsize(report) / 1000:7.0f}kB {median['quenthar']:7.2f}ms "
           f"{median['cat log']:7.2f}ms {median['cat report']:8.2f}ms "
-          f"{median['quenthar'] / median['cat report']:12.2f}x")
+          f"{median['quenthar'] / median['cat report']:12.2f}x "
+          f"{os.path.getsize(lines) / 1000:7.0f}kB {median['--json']:7.2f}ms "
+          f"{median['cat json']:7.2f}ms {median['--json'] / median['cat json']:10.2f}x")
 PY
 if [ -x "$build/bench/bench_report" ]; then
   "$build/bench/bench_report"

@@ -3,7 +3,13 @@
 # of one commit give the same bytes: package times come from the commit,
 # entries are sorted, owners and modes are fixed.
 include(GNUInstallDirs)
-find_package(Python3 REQUIRED COMPONENTS Interpreter)  # writes the archives, runs the tests
+# Python writes the archives and runs the tests; building the program alone
+# needs none.
+if(BUILD_TESTING)
+  find_package(Python3 REQUIRED COMPONENTS Interpreter)
+else()
+  find_package(Python3 QUIET COMPONENTS Interpreter)
+endif()
 
 if(WIN32)
   # The zip holds the standalone .exe beside its README and licence.
@@ -52,13 +58,17 @@ endif()
 # CPack generators would record the builder's owner and the order in which
 # the file system lists the files.
 set(package_name quenthar-${PROJECT_VERSION}-${package_system}-${CMAKE_SYSTEM_PROCESSOR})
-configure_file(cmake/make_packages.cmake.in ${CMAKE_BINARY_DIR}/make_packages.cmake @ONLY)
-add_custom_target(packages
-  COMMAND ${CMAKE_COMMAND} -D OUT_DIR=${CMAKE_BINARY_DIR}/packages -P ${CMAKE_BINARY_DIR}/make_packages.cmake
-  VERBATIM USES_TERMINAL)
-add_dependencies(packages quenthar)
-if(TARGET compressed_docs)
-  add_dependencies(packages compressed_docs)
+if(Python3_Interpreter_FOUND)
+  configure_file(cmake/make_packages.cmake.in ${CMAKE_BINARY_DIR}/make_packages.cmake @ONLY)
+  add_custom_target(packages
+    COMMAND ${CMAKE_COMMAND} -D OUT_DIR=${CMAKE_BINARY_DIR}/packages -P ${CMAKE_BINARY_DIR}/make_packages.cmake
+    VERBATIM USES_TERMINAL)
+  add_dependencies(packages quenthar)
+  if(TARGET compressed_docs)
+    add_dependencies(packages compressed_docs)
+  endif()
+else()
+  message(STATUS "Python 3 not found: no packages target (install and `cmake --install` still work)")
 endif()
 
 set(CPACK_PACKAGE_NAME quenthar)

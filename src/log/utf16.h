@@ -27,11 +27,11 @@ struct ScannedText {
 /// The units at p before the first NUL unit, or all whole units of the n bytes
 /// when none comes (a final odd byte is no unit).
 inline ScannedText ScanUtf16Le(const std::uint8_t* p, std::size_t n) {
-  std::size_t units = 0;
-  const std::size_t whole = n / 2;
-  while (units < whole && (p[2 * units] | p[2 * units + 1]) != 0) ++units;
-  const std::size_t span = 2 * units + (units < whole ? 2 : 0);
-  return {{p, units}, span};
+  const std::uint8_t* const last = p + (n & ~std::size_t{1});
+  const std::uint8_t* q = p;
+  while (q != last && (q[0] | q[1]) != 0) q += 2;
+  const auto units = static_cast<std::size_t>(q - p) / 2;
+  return {{p, units}, 2 * units + (q != last ? 2 : 0)};
 }
 
 inline bool IsHighSurrogate(std::uint16_t u) { return u >= 0xD800 && u <= 0xDBFF; }

@@ -10,7 +10,10 @@ constexpr std::size_t kChunk = std::size_t{1} << 16;
 
 }  // namespace
 
-Output::Output(std::FILE* sink) : sink_(sink), buffer_(sink != nullptr ? kChunk : 4096) {}
+Output::Output(std::FILE* sink)
+    : sink_(sink),
+      capacity_(sink != nullptr ? kChunk : 4096),
+      buffer_(std::make_unique_for_overwrite<char[]>(capacity_)) {}
 
 Output::~Output() { Flush(); }
 
@@ -49,7 +52,7 @@ void Output::PutHexBytes(const std::uint8_t* bytes, std::size_t n) {
 
 bool Output::Flush() {
   if (sink_ == nullptr) return true;
-  if (!failed_ && used_ != 0 && std::fwrite(buffer_.data(), 1, used_, sink_) != used_) {
+  if (!failed_ && used_ != 0 && std::fwrite(buffer_.get(), 1, used_, sink_) != used_) {
     failed_ = true;
   }
   used_ = 0;
@@ -60,7 +63,12 @@ void Output::MakeRoom(std::size_t n) {
   Flush();
   // Only a piece longer than a chunk, or text kept in memory, gets here with
   // too little room still.
-  if (buffer_.size() - used_ < n) buffer_.resize(std::max(2 * buffer_.size(), used_ + n));
+  if (capacity_ - used_ >= n) return;
+  const std::size_t grown = std::max(2 * capacity_, used_ + n);
+  auto larger = std::make_unique_for_overwrite<char[]>(grown);
+  std::memcpy(larger.get(), buffer_.get(), used_);
+  buffer_ = std::move(larger);
+  capacity_ = grown;
 }
 
 }  // namespace quenthar

@@ -7,7 +7,7 @@
 #include <cstdio>
 #include <cstring>
 #include <string_view>
-#include <vector>
+#include <memory>
 
 namespace quenthar {
 
@@ -57,7 +57,7 @@ class Output {
   bool Flush();
 
   /// The text held and not yet written: all of it when there is no stream.
-  [[nodiscard]] std::string_view Text() const { return {buffer_.data(), used_}; }
+  [[nodiscard]] std::string_view Text() const { return {buffer_.get(), used_}; }
 
  private:
   static constexpr std::size_t kMaxDigits = 11;    // "-2147483648"
@@ -65,13 +65,14 @@ class Output {
 
   // Where the next n bytes go; makes room by writing out, or by growing.
   char* Room(std::size_t n) {
-    if (buffer_.size() - used_ < n) MakeRoom(n);
-    return buffer_.data() + used_;
+    if (capacity_ - used_ < n) MakeRoom(n);
+    return buffer_.get() + used_;
   }
   void MakeRoom(std::size_t n);
 
   std::FILE* sink_;
-  std::vector<char> buffer_;
+  std::size_t capacity_;
+  std::unique_ptr<char[]> buffer_;  // not zeroed: only the used part is ever read
   std::size_t used_ = 0;
   bool failed_ = false;
 };
