@@ -100,11 +100,18 @@ int ReportLogStream(Renderer& r, const platform::Input& opened) {
   return kExitOk;
 }
 
+OutputPlan PlanOutput(bool console, Form form) {
+  if (console) return {true, false, TextEncoding::kUtf8};
+  return {false, form != Form::kText, TextEncoding::kNarrow};
+}
+
 int RunTool(int argc, const platform::ArgChar* const* argv) {
+  const CommandLine command = ParseCommandLine(argc, argv);
+  const OutputPlan plan = PlanOutput(platform::IsConsole(stdout), command.form);
+  if (plan.binary) platform::SetBinaryMode(stdout);
   // Output collects the text; each of its writes goes straight through.
   std::setvbuf(stdout, nullptr, _IONBF, 0);
-  Output out(stdout);
-  const CommandLine command = ParseCommandLine(argc, argv);
+  Output out(stdout, plan.console);
   int status = kExitOk;
   switch (command.action) {
     case Action::kUsage:
@@ -115,9 +122,7 @@ int RunTool(int argc, const platform::ArgChar* const* argv) {
     case Action::kHelp: out.Put(kHelp); break;
     case Action::kVersion: out.Put("quenthar " QUENTHAR_VERSION "\n"); break;
     case Action::kReport: {
-      // The structured forms are the same bytes on every platform.
-      if (command.form != Form::kText) platform::SetBinaryMode(stdout);
-      Renderer r{command.form, out, TextEncoding::kNarrow, {}, {}};
+      Renderer r{command.form, out, plan.encoding, {}, {}};
       BeginRun(r);
       for (const platform::ArgChar* path : command.paths) {
         BeginLog(r, r.form == Form::kText ? std::string() : platform::ArgumentText(path));

@@ -15,6 +15,18 @@ inline constexpr int kExitOk = 0;
 inline constexpr int kExitFailure = 1;
 inline constexpr int kExitUsage = -1;
 
+/// How standard output is written. A console (on Windows) gets every form as
+/// UTF-8 that it shows whole, the log's text included; anything else gets the
+/// text report in narrow text through text mode, and the structured forms as
+/// bytes, the same on every platform.
+struct OutputPlan {
+  bool console;
+  bool binary;
+  TextEncoding encoding;
+};
+
+OutputPlan PlanOutput(bool console, Form form);
+
 /// Runs the tool on its command line (argv[0] is the program) and returns the
 /// exit status. Every message goes to standard output.
 int RunTool(int argc, const platform::ArgChar* const* argv);

@@ -3,6 +3,7 @@
 
 #include <cstddef>
 #include <cstdint>
+#include <string_view>
 
 #include "log/records.h"
 
@@ -84,6 +85,53 @@ inline char* EncodeUtf8(const Utf16View& text, char* out) {
     }
   }
   return out;
+}
+
+/// The code point of the UTF-8 sequence at byte i, which moves past it; a byte
+/// that does not start a well-formed sequence (overlong, surrogate, past
+/// U+10FFFF, cut) reads as U+FFFD and is passed alone.
+inline char32_t NextCodePoint(std::string_view utf8, std::size_t& i) {
+  const auto byte = [&utf8, i](std::size_t k) -> unsigned {
+    return i + k < utf8.size() ? static_cast<unsigned char>(utf8[i + k]) : 0u;
+  };
+  const auto in = [](unsigned c, unsigned lo, unsigned hi) { return c >= lo && c <= hi; };
+  const unsigned lead = byte(0);
+  if (lead < 0x80) {
+    i += 1;
+    return lead;
+  }
+  if (in(lead, 0xC2, 0xDF) && in(byte(1), 0x80, 0xBF)) {
+    i += 2;
+    return ((lead & 0x1F) << 6) | (byte(1) & 0x3F);
+  }
+  if (in(lead, 0xE0, 0xEF) && in(byte(1), lead == 0xE0 ? 0xA0 : 0x80, lead == 0xED ? 0x9F : 0xBF) &&
+      in(byte(2), 0x80, 0xBF)) {
+    i += 3;
+    return ((lead & 0x0F) << 12) | ((byte(1) & 0x3F) << 6) | (byte(2) & 0x3F);
+  }
+  if (in(lead, 0xF0, 0xF4) && in(byte(1), lead == 0xF0 ? 0x90 : 0x80, lead == 0xF4 ? 0x8F : 0xBF) &&
+      in(byte(2), 0x80, 0xBF) && in(byte(3), 0x80, 0xBF)) {
+    i += 4;
+    return ((lead & 0x07) << 18) | ((byte(1) & 0x3F) << 12) | ((byte(2) & 0x3F) << 6) |
+           (byte(3) & 0x3F);
+  }
+  i += 1;
+  return 0xFFFD;
+}
+
+/// Appends the UTF-16 units of UTF-8 text to `out` (a string of 16-bit units).
+template <typename Units>
+void AppendUtf16(std::string_view utf8, Units& out) {
+  using Unit = typename Units::value_type;
+  for (std::size_t i = 0; i < utf8.size();) {
+    const char32_t c = NextCodePoint(utf8, i);
+    if (c < 0x10000) {
+      out.push_back(static_cast<Unit>(c));
+    } else {
+      out.push_back(static_cast<Unit>(0xD800 + ((c - 0x10000) >> 10)));
+      out.push_back(static_cast<Unit>(0xDC00 + ((c - 0x10000) & 0x3FF)));
+    }
+  }
 }
 
 }  // namespace quenthar

@@ -2,12 +2,14 @@
 // exactly one implementation of these declarations (posix.cpp or win32.cpp).
 #pragma once
 
+#include <algorithm>
 #include <array>
 #include <cstddef>
 #include <cstdint>
 #include <cstdio>
 #include <optional>
 #include <string>
+#include <string_view>
 
 #include "log/utf16.h"
 
@@ -75,5 +77,29 @@ std::int64_t StreamLength(std::FILE* stream);
 
 /// Makes the stream write bytes as they are: no CR before LF on Windows.
 void SetBinaryMode(std::FILE* stream);
+
+/// True when the stream is a console that takes UTF-16 text (on Windows:
+/// GetConsoleMode succeeds on its handle). Never on Linux, where a terminal
+/// takes the UTF-8 bytes it gets.
+bool IsConsole(std::FILE* stream);
+
+/// Writes UTF-8 text to the console that IsConsole found, as UTF-16, each "\n"
+/// starting a new line. The caller never splits a UTF-8 sequence between two
+/// calls. False when a write fails.
+bool WriteToConsole(std::FILE* stream, std::string_view utf8);
+
+/// Appends what a console is given for UTF-8 text: its UTF-16 units, with CR
+/// LF for each line feed not already after a CR, as text mode writes a file.
+template <typename Units>
+void AppendConsoleUnits(std::string_view utf8, Units& out) {
+  for (std::size_t at = 0; at <= utf8.size();) {
+    const std::size_t lf = std::min(utf8.find('\n', at), utf8.size());
+    AppendUtf16(utf8.substr(at, lf - at), out);
+    if (lf == utf8.size()) return;
+    if (lf == 0 || utf8[lf - 1] != '\r') out.push_back('\r');
+    out.push_back('\n');
+    at = lf + 1;
+  }
+}
 
 }  // namespace quenthar::platform

@@ -8,34 +8,13 @@
 #include <cstdio>
 #include <cstring>
 #include <memory>
+#include <string_view>
 #include <vector>
 
 #include "platform/platform.h"
 
 namespace quenthar::platform {
 namespace {
-
-// The length of the well-formed UTF-8 sequence at s (NUL-terminated), or 0
-// when its first byte does not start one: no overlong forms, no surrogates,
-// nothing past U+10FFFF.
-std::size_t Utf8SequenceLength(const char* s) {
-  const auto b = [s](std::size_t i) { return static_cast<unsigned char>(s[i]); };
-  const auto in = [](unsigned char c, unsigned lo, unsigned hi) { return c >= lo && c <= hi; };
-  const unsigned char lead = b(0);
-  if (lead < 0x80) return 1;
-  if (in(lead, 0xC2, 0xDF)) return in(b(1), 0x80, 0xBF) ? 2 : 0;
-  if (in(lead, 0xE0, 0xEF)) {
-    const unsigned lo = lead == 0xE0 ? 0xA0 : 0x80;
-    const unsigned hi = lead == 0xED ? 0x9F : 0xBF;
-    return in(b(1), lo, hi) && in(b(2), 0x80, 0xBF) ? 3 : 0;
-  }
-  if (in(lead, 0xF0, 0xF4)) {
-    const unsigned lo = lead == 0xF0 ? 0x90 : 0x80;
-    const unsigned hi = lead == 0xF4 ? 0x8F : 0xBF;
-    return in(b(1), lo, hi) && in(b(2), 0x80, 0xBF) && in(b(3), 0x80, 0xBF) ? 4 : 0;
-  }
-  return 0;
-}
 
 FileIdentity IdentityOf(const struct stat& st) {
   return {{static_cast<std::uint64_t>(st.st_dev), static_cast<std::uint64_t>(st.st_ino), 0, 0},
@@ -106,16 +85,11 @@ std::optional<std::size_t> NarrowText(const Utf16View& text, char* out) {
 }
 
 std::string ArgumentText(const ArgChar* arg) {
+  const std::string_view bytes(arg);
   std::string text;
-  for (std::size_t i = 0; arg[i] != 0;) {
-    const std::size_t n = Utf8SequenceLength(arg + i);
-    if (n == 0) {
-      text += "\xEF\xBF\xBD";  // U+FFFD for the one byte
-      ++i;
-    } else {
-      text.append(arg + i, n);
-      i += n;
-    }
+  for (std::size_t i = 0; i < bytes.size();) {
+    char at[4];
+    text.append(at, EncodeUtf8(NextCodePoint(bytes, i), at));
   }
   return text;
 }
@@ -158,5 +132,10 @@ std::int64_t StreamLength(std::FILE* stream) {
 }
 
 void SetBinaryMode(std::FILE* /*stream*/) {}  // streams write bytes as they are here
+
+// A terminal here takes the UTF-8 bytes it is given.
+bool IsConsole(std::FILE* /*stream*/) { return false; }
+
+bool WriteToConsole(std::FILE* /*stream*/, std::string_view /*utf8*/) { return false; }
 
 }  // namespace quenthar::platform

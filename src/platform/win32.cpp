@@ -2,6 +2,7 @@
 #include <io.h>
 #include <windows.h>
 
+#include <algorithm>
 #include <array>
 #include <cstdio>
 #include <cstring>
@@ -107,5 +108,29 @@ std::int64_t StreamLength(std::FILE* stream) {
 }
 
 void SetBinaryMode(std::FILE* stream) { _setmode(_fileno(stream), _O_BINARY); }
+
+bool IsConsole(std::FILE* stream) {
+  DWORD mode = 0;
+  return GetConsoleMode(reinterpret_cast<HANDLE>(_get_osfhandle(_fileno(stream))), &mode) != 0;
+}
+
+bool WriteToConsole(std::FILE* stream, std::string_view utf8) {
+  const auto console = reinterpret_cast<HANDLE>(_get_osfhandle(_fileno(stream)));
+  std::wstring units;
+  AppendConsoleUnits(utf8, units);
+  // In slices a console takes whole, never between the two halves of a pair.
+  constexpr std::size_t kSlice = 8192;
+  for (std::size_t at = 0; at < units.size();) {
+    std::size_t n = std::min(kSlice, units.size() - at);
+    if (at + n < units.size() && IsLowSurrogate(static_cast<std::uint16_t>(units[at + n]))) --n;
+    DWORD written = 0;
+    if (!WriteConsoleW(console, units.data() + at, static_cast<DWORD>(n), &written, nullptr) ||
+        written == 0) {
+      return false;
+    }
+    at += written;
+  }
+  return true;
+}
 
 }  // namespace quenthar::platform

@@ -2,6 +2,8 @@
 
 #include <algorithm>
 
+#include "platform/platform.h"
+
 namespace quenthar {
 namespace {
 
@@ -10,8 +12,9 @@ constexpr std::size_t kChunk = std::size_t{1} << 16;
 
 }  // namespace
 
-Output::Output(std::FILE* sink)
+Output::Output(std::FILE* sink, bool console)
     : sink_(sink),
+      console_(console),
       capacity_(sink != nullptr ? kChunk : 4096),
       buffer_(std::make_unique_for_overwrite<char[]>(capacity_)) {}
 
@@ -52,8 +55,9 @@ void Output::PutHexBytes(const std::uint8_t* bytes, std::size_t n) {
 
 bool Output::Flush() {
   if (sink_ == nullptr) return true;
-  if (!failed_ && used_ != 0 && std::fwrite(buffer_.get(), 1, used_, sink_) != used_) {
-    failed_ = true;
+  if (!failed_ && used_ != 0) {
+    failed_ = console_ ? !platform::WriteToConsole(sink_, {buffer_.get(), used_})
+                       : std::fwrite(buffer_.get(), 1, used_, sink_) != used_;
   }
   used_ = 0;
   return !failed_;

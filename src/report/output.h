@@ -6,17 +6,19 @@
 #include <cstdint>
 #include <cstdio>
 #include <cstring>
-#include <string_view>
 #include <memory>
+#include <string_view>
 
 namespace quenthar {
 
 /// Collects report text and writes it to a C stream in large writes, so that
-/// the stream's text mode still turns "\n" into the platform's line end.
-/// Without a stream every piece stays in memory (tests, fuzzing).
+/// the stream's text mode still turns "\n" into the platform's line end; or,
+/// for a console, hands the text, UTF-8, to platform::WriteToConsole. A write
+/// only ever holds whole pieces, so it never splits a character. Without a
+/// stream every piece stays in memory (tests, fuzzing).
 class Output {
  public:
-  explicit Output(std::FILE* sink = nullptr);
+  explicit Output(std::FILE* sink = nullptr, bool console = false);
   ~Output();
   Output(const Output&) = delete;
   Output& operator=(const Output&) = delete;
@@ -71,6 +73,7 @@ class Output {
   void MakeRoom(std::size_t n);
 
   std::FILE* sink_;
+  bool console_;
   std::size_t capacity_;
   std::unique_ptr<char[]> buffer_;  // not zeroed: only the used part is ever read
   std::size_t used_ = 0;

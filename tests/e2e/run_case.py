@@ -27,6 +27,9 @@ then sections:
                        unchanged: it still holds the log, byte for byte
   == output STATE      the same for quenthar.log, or keep (default empty)
   == only posix|windows   run the case on that platform only
+  == console           (Windows build only) run the tool on a console, under a pseudo-
+                       terminal; once escape sequences and CRs are removed, what the
+                       terminal shows holds every expected line whole, in order
   == check json|csv    standard output is JSON Lines or CSV: the same UTF-8 bytes on
                        every platform, every line parses as JSON, or every row reads
                        back with a CSV reader and has every column
@@ -39,6 +42,8 @@ temporary directory, so paths starting with ../ stay inside it.
 """
 import argparse
 import csv
+import re
+import shlex
 import io
 import json
 import os
@@ -217,7 +222,7 @@ def main():
         return prepare_wine(args, env) if args.platform == "windows" else 0
 
     description, sections = parse_case(args.case)
-    log_name, tool_args, status, check = "in.bin", None, 0, None
+    log_name, tool_args, status, check, console = "in.bin", None, 0, None, False
     stdout_file, pipe = None, None
     write_log, setups, stdout_by_platform = True, [], {}
     expects = [("quenthar.log", "empty", "")]
@@ -233,6 +238,11 @@ def main():
             log_name = words[0]
         elif name == "check" and words[0] in ("json", "csv"):
             check = words[0]
+        elif name == "console":
+            if args.platform != "windows":
+                print("a console case is for the Windows build: skipped")
+                return 0
+            console = True
         elif name == "stdout-file":
             stdout_file = words[0]
         elif name == "stdin" and words[:1] == ["pipe"]:
@@ -305,6 +315,19 @@ def main():
         command = emulator + [os.path.abspath(args.tool)] + [
             as_bytes(a.replace("{run}", urllib.parse.quote(run_dir))) for a in tool_args]
         failures = []
+        if console:
+            # script(1) gives the program a terminal, on which Wine makes a console.
+            shown = run(["script", "-qec", "stty cols 2000; " + shlex.join(
+                os.fsdecode(c) for c in command), "/dev/null"], cwd=run_dir, env=env).stdout
+            shown = re.sub(rb"\x1b\[[0-9;?]*[A-Za-z]|\r", b"", shown).decode("utf-8", "replace")
+            lines, at = shown.split("\n"), 0
+            for line in want.rstrip("\n").split("\n"):
+                while at < len(lines) and lines[at] != line:
+                    at += 1
+                if at == len(lines):
+                    print(f"the console does not show {line!r} (in order) in:\n{shown}")
+                    return 1
+            return 0
         try:
             if stdout_file is not None:
                 with open(stdout_file, "wb") as sink:

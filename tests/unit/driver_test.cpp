@@ -104,5 +104,18 @@ TEST(ReportLogStream, FailsWhenHeaderOrRegionCannotBeReadWhole) {
   }
 }
 
+TEST(PlanOutput, ConsoleTakesUtf8AndFilesTodaysBytes) {
+  for (const Form form : {Form::kText, Form::kJsonLines, Form::kCsv}) {
+    const OutputPlan console = PlanOutput(true, form);
+    EXPECT_TRUE(console.console);
+    EXPECT_FALSE(console.binary);
+    EXPECT_EQ(console.encoding, TextEncoding::kUtf8);
+    const OutputPlan file = PlanOutput(false, form);
+    EXPECT_FALSE(file.console);
+    EXPECT_EQ(file.binary, form != Form::kText);  // the structured forms: the same bytes anywhere
+    EXPECT_EQ(file.encoding, TextEncoding::kNarrow);
+  }
+}
+
 }  // namespace
 }  // namespace quenthar

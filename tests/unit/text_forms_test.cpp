@@ -61,5 +61,26 @@ TEST(ToNarrowText, LongCjkTextConvertsWhole) {
   EXPECT_EQ(Narrow(text), want);
 }
 
+TEST(AppendConsoleUnits, Utf16WithCrLfAndReplacementForBrokenUtf8) {
+  struct Case {
+    std::string utf8;
+    std::u16string units;
+  };
+  const Case cases[] = {
+      {"a\nb\n", u"a\r\nb\r\n"},
+      {"row\r\n\n", u"row\r\n\r\n"},  // a CSV row end stays one line end
+      {"caf\xc3\xa9 \xe6\x97\xa5 \xf0\x9f\x98\x80", u"caf\u00e9 \u65e5 \U0001F600"},
+      {"\xc3", u"\uFFFD"},                                // cut
+      {"\xc0\xaf", u"\uFFFD\uFFFD"},                      // overlong
+      {"\xed\xa0\x80", u"\uFFFD\uFFFD\uFFFD"},            // a surrogate
+      {"\xf4\x90\x80\x80", u"\uFFFD\uFFFD\uFFFD\uFFFD"},  // past U+10FFFF
+  };
+  for (const Case& c : cases) {
+    std::u16string units;
+    platform::AppendConsoleUnits(c.utf8, units);
+    EXPECT_EQ(units, c.units) << c.utf8;
+  }
+}
+
 }  // namespace
 }  // namespace quenthar
