@@ -87,9 +87,10 @@ int ReportLogStream(Renderer& r, const platform::Input& opened) {
 
   // Sized exactly to what may be loaded, so that any read past it is an error
   // the sanitizers see. The file's length was checked, so a short read is a
-  // read error or a file that shrank: the region cannot be trusted.
+  // read error or a file that shrank: the region cannot be trusted, and none
+  // of it is used.
   const std::size_t capacity = LoadedCapacity(*form, header);
-  const auto buffer = std::make_unique<std::uint8_t[]>(capacity);
+  const auto buffer = std::make_unique_for_overwrite<std::uint8_t[]>(capacity);
   const bool loaded = ReadExactly(input.get(), buffer.get(), capacity);
   input.reset();
   if (!loaded) {

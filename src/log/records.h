@@ -22,9 +22,6 @@ inline constexpr LogForm kSystemLog{67584, 2048};
 /// The boot partition's copy of the same log: header at the start, same entries.
 inline constexpr LogForm kBootPartitionLog{65536, 0};
 
-/// The length named in the message that refuses any other length.
-inline constexpr std::int64_t kLogFileSize = kSystemLog.file_size;
-
 /// The form of a log of this many bytes; nullopt for any other length.
 inline std::optional<LogForm> FormOfLength(std::int64_t length) {
   for (const LogForm& form : {kSystemLog, kBootPartitionLog}) {

@@ -5,6 +5,49 @@
 namespace quenthar {
 namespace {
 
+// "%4.4d-%2.2d-%2.2d %2.2d:%2.2d:%2.2d\n"
+void ReportInitEntry(Output& out, const InitPayload& p) {
+  const auto two_digits = [&out](std::string_view before, std::uint16_t value) {
+    out.Put(before);
+    out.PutZeroFilled(value, 2);
+  };
+  const auto& v = p.date_time;
+  out.PutZeroFilled(v[0], 4);
+  two_digits("-", v[1]);
+  two_digits("-", v[2]);
+  two_digits(" ", v[3]);
+  two_digits(":", v[4]);
+  two_digits(":", v[5]);
+  out.Put("\n");
+}
+
+// "Start=%d,GUID=%s" then "Path=%s\n": nothing between the GUID and "Path=".
+void ReportLaunchEntry(Output& out, const LaunchPayload& p, TextEncoding encoding) {
+  out.Put("Start=");
+  out.PutDecimal(p.start);
+  out.Put(",GUID=");
+  out.Put(FormatGuid(p.app_guid));
+  out.Put("Path=");
+  PutLogText(out, p.path, encoding);
+  out.Put("\n");
+}
+
+// "GUID=%s\n"
+void ReportReturnEntry(Output& out, const ReturnPayload& p) {
+  out.Put("GUID=");
+  out.Put(FormatGuid(p.app_guid));
+  out.Put("\n");
+}
+
+// "%s," for each string, then "\n".
+void ReportU50Entry(Output& out, const U50Payload& p, TextEncoding encoding) {
+  p.ForEachString([&out, encoding](const Utf16View& s) {
+    PutLogText(out, s, encoding);
+    out.Put(",");
+  });
+  out.Put("\n");
+}
+
 // The text each payload ends the entry's line with.
 struct PayloadText {
   Output& out;
@@ -12,53 +55,11 @@ struct PayloadText {
   TextEncoding encoding;
 
   void operator()(const NoPayload& /*none*/) const {}  // IDs 19 to 22: no line end
-
   void operator()(const PayloadTooShort& /*too_short*/) const { out.Put(event.too_short); }
-
-  // ReportInitEntry: "%4.4d-%2.2d-%2.2d %2.2d:%2.2d:%2.2d\n"
-  void operator()(const InitPayload& p) const {
-    const auto& v = p.date_time;
-    out.PutZeroFilled(v[0], 4);
-    TwoDigits("-", v[1]);
-    TwoDigits("-", v[2]);
-    TwoDigits(" ", v[3]);
-    TwoDigits(":", v[4]);
-    TwoDigits(":", v[5]);
-    out.Put("\n");
-  }
-
-  // ReportLaunchEntry: "Start=%d,GUID=%s" then "Path=%s\n", nothing between
-  // the GUID and "Path=".
-  void operator()(const LaunchPayload& p) const {
-    out.Put("Start=");
-    out.PutDecimal(p.start);
-    out.Put(",GUID=");
-    out.Put(FormatGuid(p.app_guid));
-    out.Put("Path=");
-    PutLogText(out, p.path, encoding);
-    out.Put("\n");
-  }
-
-  // ReportReturnEntry: "GUID=%s\n"
-  void operator()(const ReturnPayload& p) const {
-    out.Put("GUID=");
-    out.Put(FormatGuid(p.app_guid));
-    out.Put("\n");
-  }
-
-  // ReportU50Entry: "%s," for each string, then "\n".
-  void operator()(const U50Payload& p) const {
-    p.ForEachString([this](const Utf16View& s) {
-      PutLogText(out, s, encoding);
-      out.Put(",");
-    });
-    out.Put("\n");
-  }
-
-  void TwoDigits(std::string_view before, std::uint16_t value) const {
-    out.Put(before);
-    out.PutZeroFilled(value, 2);
-  }
+  void operator()(const InitPayload& p) const { ReportInitEntry(out, p); }
+  void operator()(const LaunchPayload& p) const { ReportLaunchEntry(out, p, encoding); }
+  void operator()(const ReturnPayload& p) const { ReportReturnEntry(out, p); }
+  void operator()(const U50Payload& p) const { ReportU50Entry(out, p, encoding); }
 };
 
 }  // namespace
