@@ -3,10 +3,10 @@
 // the boot partition's form, zero-padded to its length; a longer one is the
 // system folder's form, cut or zero-padded to 67,584 bytes. Every JSON line
 // must parse.
+#include <simdjson.h>
 #include <algorithm>
 #include <cstdint>
 #include <cstdlib>
-#include <simdjson.h>
 #include <string>
 #include <string_view>
 #include <vector>

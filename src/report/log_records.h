@@ -2,8 +2,10 @@
 // form renders, and the names they share.
 #pragma once
 
+#include <array>
 #include <cstddef>
 #include <cstdint>
+#include <iterator>
 #include <string_view>
 
 #include "log/records.h"
@@ -20,8 +22,31 @@ struct EventKind {
   std::string_view problem;                 // the same, as the structured forms name it
 };
 
+inline constexpr EventKind kEvents[] = {
+    {1, "LogInit", DecodeInitPayload, "Invliad InitEntry\n", "Invalid InitEntry"},
+    {17, "BootApp Launch", DecodeLaunchPayload, "Invalid LaunchEntry\n", "Invalid LaunchEntry"},
+    {18, "BootApp return", DecodeReturnPayload, "Invalid ReturnEntry\n", "Invalid ReturnEntry"},
+    {19, "BootApp load failed", nullptr, {}, {}},
+    {20, "BCD Failure", nullptr, {}, {}},
+    {21, "No Valid Entry", nullptr, {}, {}},
+    {22, "General Failure", nullptr, {}, {}},
+    {50, "50Error", DecodeU50Payload, "Invalid U50Entry\n", "Invalid U50Entry"},
+};
+
+/// Where each ID below kIdLimit stands in kEvents, or -1: one look-up per entry.
+inline constexpr std::uint32_t kIdLimit = 51;
+inline constexpr auto kEventIndex = [] {
+  std::array<int, kIdLimit> index{};
+  index.fill(-1);
+  for (std::size_t i = 0; i < std::size(kEvents); ++i) index[kEvents[i].id] = static_cast<int>(i);
+  return index;
+}();
+
 /// The kind of an event ID, or nullptr for an ID without a name.
-const EventKind* FindEvent(std::uint32_t id);
+inline const EventKind* FindEvent(std::uint32_t id) {
+  if (id >= kIdLimit || kEventIndex[id] < 0) return nullptr;
+  return &kEvents[kEventIndex[id]];
+}
 
 /// "Information", "Error" or "Unknown".
 inline std::string_view SeverityName(std::uint32_t severity) {
