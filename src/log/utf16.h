@@ -1,4 +1,5 @@
-// UTF-16LE text as the log stores it, read in place, and its UTF-8 form.
+// UTF-16LE text as the log stores it, read in place, and its conversions to
+// and from UTF-8.
 #pragma once
 
 #include <cstddef>
