@@ -31,8 +31,9 @@ inline std::size_t SteppedPayloadLength(const EntryCursor& at_payload,
   return length <= Remaining(at_payload) ? static_cast<std::size_t>(length) : 0;
 }
 
-/// Steps through the region entry by entry and tells how it ended; on
-/// kShortTail the cursor is left on the short tail. `step` is called once per
+/// Steps through the region entry by entry and tells how it ended. The cursor
+/// is left where it ended: at region.end, on the first byte of the entry whose
+/// step stopped the walk, or on the short tail. `step` is called once per
 /// entry as step(header, at_payload, payload_length): a copy of its header, the
 /// walk cursor (on the first payload byte; the step must not move it) and
 /// Size - 40, negative exactly when Size is below 40. It returns kGoOn or kStop.
@@ -45,7 +46,10 @@ template <typename Step>
     if (!ReadRecord(region, header)) return WalkEnd::kShortTail;
     const std::int64_t payload_length =
         std::int64_t{header.size} - std::int64_t{EntryHeader::kSize};
-    if (step(header, std::as_const(region), payload_length) == kStop) return WalkEnd::kStopped;
+    if (step(header, std::as_const(region), payload_length) == kStop) {
+      region.position = region.begin + entry_start;
+      return WalkEnd::kStopped;
+    }
 
     // 64-bit sum: a Size near 4 GiB must not wrap the walk backwards. A Size
     // that leaves the region, or a Size of 0 that would report this entry

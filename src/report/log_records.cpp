@@ -1,11 +1,11 @@
 #include "report/log_records.h"
 
 namespace quenthar {
-std::string_view ReasonName(EndReason reason) {
+std::string_view ReasonName(WalkEnd reason) {
   switch (reason) {
-    case EndReason::kRegionEnd: return "region_end";
-    case EndReason::kStopped: return "stopped";
-    case EndReason::kShortTail: return "short_tail";
+    case WalkEnd::kRegionEnd: return "region_end";
+    case WalkEnd::kStopped: return "stopped";
+    case WalkEnd::kShortTail: return "short_tail";
   }
   return {};
 }

@@ -9,6 +9,7 @@
 #include <string_view>
 
 #include "log/records.h"
+#include "log/walk.h"
 #include "report/payloads.h"
 
 namespace quenthar {
@@ -74,13 +75,11 @@ struct EntryRecord {
   std::size_t stepped_payload_length;
 };
 
-enum class EndReason { kRegionEnd, kStopped, kShortTail };
-
 /// "region_end", "stopped" or "short_tail".
-std::string_view ReasonName(EndReason reason);
+std::string_view ReasonName(WalkEnd reason);
 
 struct EndRecord {
-  EndReason reason;
+  WalkEnd reason;
   std::uint64_t offset;  // region's end, the entry that stopped the walk, or the short tail
   int position;          // the same offset, counted from the first entry
 };

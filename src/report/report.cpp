@@ -80,25 +80,14 @@ HeaderRecord HeaderOf(const LogForm& form, const LogHeader& header) {
 
 void ReportEntries(Renderer& r, const LoadedLog& log) {
   EntryCursor region = DataRegion(log);
-  const std::uint8_t* last_entry = region.position;
   const WalkEnd end = WalkEntries(
       region, [&](const EntryHeader& header, const EntryCursor& walk, std::int64_t payload_length) {
-        last_entry = walk.position - EntryHeader::kSize;
         const EntryRecord record = DecodeEntry(log, header, walk, payload_length);
         Render(r, record);
         return std::holds_alternative<PayloadTooShort>(record.payload) ? kStop : kGoOn;
       });
-  switch (end) {
-    case WalkEnd::kRegionEnd:
-      return Render(
-          r, EndRecord{EndReason::kRegionEnd, FileOffset(log, region.end), OffsetOf(region)});
-    case WalkEnd::kStopped:
-      return Render(r, EndRecord{EndReason::kStopped, FileOffset(log, last_entry),
-                                 static_cast<int>(last_entry - region.begin)});
-    case WalkEnd::kShortTail:
-      return Render(
-          r, EndRecord{EndReason::kShortTail, FileOffset(log, region.position), OffsetOf(region)});
-  }
+  // The walk leaves its cursor where it ended, which is what the end record names.
+  Render(r, EndRecord{end, FileOffset(log, region.position), OffsetOf(region)});
 }
 
 }  // namespace quenthar

@@ -96,7 +96,7 @@ void ReportEntry(Output& out, const EntryRecord& record, TextEncoding encoding) 
 }
 
 void ReportEnd(Output& out, const EndRecord& record) {
-  if (record.reason != EndReason::kShortTail) return;
+  if (record.reason != WalkEnd::kShortTail) return;
   out.Put("Invalid Hdr,pos=");
   out.PutDecimal(record.position);
 }

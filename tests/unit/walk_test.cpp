@@ -76,6 +76,14 @@ TEST(WalkEntries, StopEndsAtOnce) {
       });
   EXPECT_EQ(end, WalkEnd::kStopped);
   EXPECT_EQ(calls, 1);
+
+  // The cursor is left on the first byte of the entry that stopped the walk.
+  region = MakeCursor(bytes.data(), bytes.data() + bytes.size());
+  calls = 0;
+  static_cast<void>(WalkEntries(region, [&](const EntryHeader&, const EntryCursor&, std::int64_t) {
+    return ++calls == 2 ? kStop : kGoOn;
+  }));
+  EXPECT_EQ(OffsetOf(region), 40);
 }
 
 }  // namespace
