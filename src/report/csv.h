@@ -5,7 +5,7 @@
 #include <string>
 #include <string_view>
 
-#include "report/log_records.h"
+#include "log/log_records.h"
 #include "report/output.h"
 
 namespace quenthar {

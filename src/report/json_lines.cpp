@@ -55,22 +55,27 @@ void PutGuid(Output& out, std::string_view key, const Guid& guid) {
   out.Put("\"");
 }
 
-// The keys of each payload, after the entry's own.
+// The payload keys of every entry, in order: start, app_guid, path,
+// timestamp, strings and problem, each null where the payload has no such value.
 struct PayloadKeys {
   Output& out;
   const EventKind* event;
 
-  void operator()(const NoPayload& /*none*/) const {}
+  void operator()(const NoPayload& /*none*/) const {
+    out.Put(",\"start\":null,\"app_guid\":null,\"path\":null,\"timestamp\":null,"
+            "\"strings\":null,\"problem\":null");
+  }
 
   void operator()(const PayloadTooShort& /*too_short*/) const {
-    out.Put(",\"problem\":");
+    out.Put(",\"start\":null,\"app_guid\":null,\"path\":null,\"timestamp\":null,"
+            "\"strings\":null,\"problem\":");
     PutJsonString(out, event->problem);
   }
 
   void operator()(const InitPayload& p) const {
-    out.Put(",\"timestamp\":\"");
+    out.Put(",\"start\":null,\"app_guid\":null,\"path\":null,\"timestamp\":\"");
     PutIsoTimestamp(out, p);
-    out.Put("\"");
+    out.Put("\",\"strings\":null,\"problem\":null");
   }
 
   void operator()(const LaunchPayload& p) const {
@@ -79,19 +84,23 @@ struct PayloadKeys {
     PutGuid(out, ",\"app_guid\":", p.app_guid);
     out.Put(",\"path\":");
     PutJsonString(out, p.path);
+    out.Put(",\"timestamp\":null,\"strings\":null,\"problem\":null");
   }
 
-  void operator()(const ReturnPayload& p) const { PutGuid(out, ",\"app_guid\":", p.app_guid); }
+  void operator()(const ReturnPayload& p) const {
+    PutGuid(out, ",\"start\":null,\"app_guid\":", p.app_guid);
+    out.Put(",\"path\":null,\"timestamp\":null,\"strings\":null,\"problem\":null");
+  }
 
   void operator()(const U50Payload& p) const {
-    out.Put(",\"strings\":[");
+    out.Put(",\"start\":null,\"app_guid\":null,\"path\":null,\"timestamp\":null,\"strings\":[");
     bool first = true;
     p.ForEachString([this, &first](const Utf16View& s) {
       if (!first) out.Put(",");
       first = false;
       PutJsonString(out, s);
     });
-    out.Put("]");
+    out.Put("],\"problem\":null");
   }
 };
 
@@ -125,7 +134,15 @@ void WriteJson(Output& out, const std::string& prefix, const EntryRecord& record
   out.Put(prefix);
   out.Put("entry\",\"offset\":");
   out.PutUnsigned(record.offset);
-  out.Put(",\"time\":");
+  out.Put(",\"boot\":");
+  out.PutUnsigned(record.boot.number);
+  if (record.boot.date_time) {
+    out.Put(",\"boot_timestamp\":\"");
+    PutIsoTimestamp(out, *record.boot.date_time);
+    out.Put("\",\"time\":");
+  } else {
+    out.Put(",\"boot_timestamp\":null,\"time\":");
+  }
   out.PutDecimal(h.time);
   PutGuid(out, ",\"guid\":", h.guid);
   out.Put(",\"size\":");
@@ -142,8 +159,8 @@ void WriteJson(Output& out, const std::string& prefix, const EntryRecord& record
     out.Put(",\"event\":\"");
     out.Put(record.event->name);
     out.Put("\"");
-    std::visit(PayloadKeys{out, record.event}, record.payload);
   }
+  std::visit(PayloadKeys{out, record.event}, record.payload);
   out.Put(",\"payload\":\"");
   out.PutHexBytes(record.stepped_payload, record.stepped_payload_length);
   out.Put("\"}\n");

@@ -1,33 +1,10 @@
 #include "report/report.h"
 
-#include "log/walk.h"
 #include "report/csv.h"
 #include "report/json_lines.h"
 #include "report/text_report.h"
 
 namespace quenthar {
-namespace {
-
-EntryRecord DecodeEntry(const LoadedLog& log, const EntryHeader& header, const EntryCursor& walk,
-                        std::int64_t payload_length) {
-  // The payload cursor starts on the first payload byte and spans Size - 40
-  // bytes, clipped where the loaded bytes end (which may lie past the region's
-  // end); a Size below 40 gives it no bytes.
-  const auto loaded = static_cast<std::uint64_t>(log.bytes + log.size - walk.position);
-  const std::uint64_t wanted = payload_length < 0 ? 0 : static_cast<std::uint64_t>(payload_length);
-  EntryCursor payload =
-      MakeCursor(walk.position, walk.position + (wanted < loaded ? wanted : loaded));
-
-  const EventKind* event = FindEvent(header.id);
-  return {FileOffset(log, walk.position - EntryHeader::kSize),
-          header,
-          event,
-          event != nullptr && event->decode != nullptr ? event->decode(payload) : NoPayload{},
-          walk.position,
-          SteppedPayloadLength(walk, payload_length)};
-}
-
-}  // namespace
 
 void BeginRun(Renderer& r) {
   if (r.form == Form::kCsv) WriteCsvHeader(r.out);
@@ -73,21 +50,8 @@ void Render(Renderer& r, Problem problem) {
   }
 }
 
-HeaderRecord HeaderOf(const LogForm& form, const LogHeader& header) {
-  return {static_cast<std::uint64_t>(form.header_offset), header,
-          DataSizeExceedsFile(form, header)};
-}
-
 void ReportEntries(Renderer& r, const LoadedLog& log) {
-  EntryCursor region = DataRegion(log);
-  const WalkEnd end = WalkEntries(
-      region, [&](const EntryHeader& header, const EntryCursor& walk, std::int64_t payload_length) {
-        const EntryRecord record = DecodeEntry(log, header, walk, payload_length);
-        Render(r, record);
-        return std::holds_alternative<PayloadTooShort>(record.payload) ? kStop : kGoOn;
-      });
-  // The walk leaves its cursor where it ended, which is what the end record names.
-  Render(r, EndRecord{end, FileOffset(log, region.position), OffsetOf(region)});
+  Render(r, DecodeEntries(log, [&r](const EntryRecord& record) { Render(r, record); }));
 }
 
 }  // namespace quenthar

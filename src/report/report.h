@@ -5,7 +5,7 @@
 #include <string_view>
 
 #include "log/loaded_log.h"
-#include "report/log_records.h"
+#include "log/log_records.h"
 #include "report/output.h"
 #include "report/text_forms.h"
 
@@ -32,9 +32,6 @@ void Render(Renderer& r, const HeaderRecord& record);
 void Render(Renderer& r, const EntryRecord& record);
 void Render(Renderer& r, const EndRecord& record);
 void Render(Renderer& r, Problem problem);
-
-/// The header record of a loaded log.
-HeaderRecord HeaderOf(const LogForm& form, const LogHeader& header);
 
 /// Walks the log's entries, rendering each, and then how the walk ended.
 void ReportEntries(Renderer& r, const LoadedLog& log);

@@ -11,7 +11,7 @@
 #include "log/utf16.h"
 #include "platform/platform.h"
 #include "report/output.h"
-#include "report/payloads.h"
+#include "log/payloads.h"
 
 namespace quenthar {
 

@@ -2,7 +2,7 @@
 // the tool has always printed them.
 #pragma once
 
-#include "report/log_records.h"
+#include "log/log_records.h"
 #include "report/output.h"
 #include "report/text_forms.h"
 

@@ -88,9 +88,21 @@ def expected_text(body):
     return "".join(out)
 
 
-CSV_COLUMNS = ("source,record,offset,time,guid,size,severity,severity_name,id,event,start,"
-               "app_guid,path,timestamp,strings,problem,version,header_size,data_size,"
+CSV_COLUMNS = ("source,record,offset,boot,boot_timestamp,time,guid,size,severity,severity_name,id,"
+               "event,start,app_guid,path,timestamp,strings,problem,version,header_size,data_size,"
                "data_size_exceeds_file,reason,payload").split(",")
+SCHEMA = os.path.join(os.path.dirname(os.path.dirname(os.path.dirname(os.path.abspath(__file__)))),
+                      "doc", "records.schema.json")
+
+
+def record_validator():
+    """A validator of the shipped schema, and each record kind's keys in their order."""
+    import jsonschema  # Debian's python3-jsonschema
+    with open(SCHEMA, encoding="utf-8") as f:
+        schema = json.load(f)
+    jsonschema.Draft202012Validator.check_schema(schema)
+    key_order = {kind: d["required"] for kind, d in schema["$defs"].items() if "required" in d}
+    return jsonschema.Draft202012Validator(schema), key_order
 
 
 def structured_problems(kind, data):
@@ -102,13 +114,17 @@ def structured_problems(kind, data):
     if kind == "json":
         if text and not text.endswith("\n"):
             return ["the last JSON line has no line end"]
+        validator, key_order = record_validator()
         for number, line in enumerate(text.split("\n")[:-1], 1):
             try:
                 record = json.loads(line)
             except ValueError as e:
                 return [f"line {number} is not JSON: {e}"]
-            if not isinstance(record, dict) or list(record)[:2] != ["source", "record"]:
-                return [f"line {number} does not start with source and record"]
+            errors = [e.message for e in validator.iter_errors(record)]
+            if errors:
+                return [f"line {number} does not match the schema: {errors[0]}"]
+            if list(record) != key_order[record["record"]]:
+                return [f"line {number}: keys {list(record)}, not in the schema's order"]
         return []
     rows = list(csv.reader(io.StringIO(text, newline=""), strict=True))
     if not rows or rows[0] != CSV_COLUMNS:

@@ -1,5 +1,5 @@
 // What a run tells about a log, decoded once: the records that every output
-// form renders, and the names they share.
+// form renders, the names they share, and the walk that makes them.
 #pragma once
 
 #include <array>
@@ -8,9 +8,13 @@
 #include <iterator>
 #include <string_view>
 
+#include <optional>
+#include <variant>
+
+#include "log/loaded_log.h"
+#include "log/payloads.h"
 #include "log/records.h"
 #include "log/walk.h"
-#include "report/payloads.h"
 
 namespace quenthar {
 
@@ -64,9 +68,19 @@ struct HeaderRecord {
   bool data_size_exceeds_file;
 };
 
+/// The boot an entry belongs to. A log is a sequence of boots, each opened by
+/// a LogInit entry; the entries up to the next LogInit belong to it.
+struct Boot {
+  std::uint32_t number = 0;  // LogInit entries walked so far, this one included; 0 before the first
+  std::optional<InitPayload> date_time;  // its LogInit's; none for boot 0 or a LogInit too short
+};
+
+inline constexpr std::uint32_t kLogInitId = 1;
+
 struct EntryRecord {
   std::uint64_t offset;  // of the entry's first byte in the file
   EntryHeader header;
+  Boot boot;
   const EventKind* event;  // nullptr for an ID without a name
   Payload payload;
   // The bytes after the header that the walk steps over (none when it reads on
@@ -83,6 +97,46 @@ struct EndRecord {
   std::uint64_t offset;  // region's end, the entry that stopped the walk, or the short tail
   int position;          // the same offset, counted from the first entry
 };
+
+/// The header record of a loaded log.
+inline HeaderRecord HeaderOf(const LogForm& form, const LogHeader& header) {
+  return {static_cast<std::uint64_t>(form.header_offset), header,
+          DataSizeExceedsFile(form, header)};
+}
+
+/// The record of the entry whose header the walk has just read; `walk` is on
+/// its first payload byte. Its boot is left for the caller. Decodes its payload, when its ID has a layout,
+/// from a cursor of Size - 40 bytes clipped where the loaded bytes end (which
+/// may lie past the region's end); a Size below 40 gives it no bytes.
+EntryRecord DecodeEntry(const LoadedLog& log, const EntryHeader& header, const EntryCursor& walk,
+                        std::int64_t payload_length);
+
+/// The boot of an entry, given the boot of the entry before it: a LogInit
+/// opens the next one.
+inline Boot BootOf(const EntryRecord& record, const Boot& before) {
+  if (record.header.id != kLogInitId) return before;
+  const auto* date_time = std::get_if<InitPayload>(&record.payload);
+  return {before.number + 1,
+          date_time != nullptr ? std::optional<InitPayload>(*date_time) : std::nullopt};
+}
+
+/// Walks the log's entries in file order, calling visit(const EntryRecord&)
+/// for each, and returns how the walk ended. A payload too short for its
+/// layout ends the walk on its entry.
+template <typename Visit>
+EndRecord DecodeEntries(const LoadedLog& log, Visit&& visit) {
+  EntryCursor region = DataRegion(log);
+  Boot boot;
+  const WalkEnd end = WalkEntries(
+      region, [&](const EntryHeader& header, const EntryCursor& walk, std::int64_t payload_length) {
+        EntryRecord record = DecodeEntry(log, header, walk, payload_length);
+        record.boot = boot = BootOf(record, boot);
+        visit(std::as_const(record));
+        return std::holds_alternative<PayloadTooShort>(record.payload) ? kStop : kGoOn;
+      });
+  // The walk leaves its cursor where it ended, which is what the end record names.
+  return {end, FileOffset(log, region.position), OffsetOf(region)};
+}
 
 /// Why a log could not be reported.
 enum class Problem {

@@ -1,4 +1,4 @@
-#include "report/payloads.h"
+#include "log/payloads.h"
 
 namespace quenthar {
 namespace {
