@@ -4,7 +4,11 @@
 # entries are sorted, owners and modes are fixed.
 include(GNUInstallDirs)
 # Python writes the archives and runs the tests; building the program alone
-# needs none.
+# needs none. The system's own interpreter, where there is one, so that the
+# tests use the modules of the system's packages (python3-jsonschema).
+if(NOT DEFINED Python3_EXECUTABLE AND EXISTS /usr/bin/python3)
+  set(Python3_EXECUTABLE /usr/bin/python3)
+endif()
 if(BUILD_TESTING)
   find_package(Python3 REQUIRED COMPONENTS Interpreter)
 else()
@@ -14,7 +18,7 @@ endif()
 if(WIN32)
   # The zip holds the standalone .exe beside its README and licence.
   install(TARGETS quenthar RUNTIME DESTINATION .)
-  install(FILES README.md LICENSE DESTINATION .)
+  install(FILES README.md LICENSE doc/records.schema.json DESTINATION .)
   set(package_system windows)
   set(package_deb OFF)
   set(package_archive zip)
@@ -38,7 +42,8 @@ else()
 
   install(TARGETS quenthar RUNTIME DESTINATION ${CMAKE_INSTALL_BINDIR})
   install(FILES ${man_gz} DESTINATION ${CMAKE_INSTALL_MANDIR}/man1)
-  install(FILES README.md ${changelog_gz} DESTINATION ${CMAKE_INSTALL_DOCDIR})
+  install(FILES README.md ${changelog_gz} doc/records.schema.json
+          DESTINATION ${CMAKE_INSTALL_DOCDIR})
   # The licence as it stands everywhere but in the .deb, which carries it in
   # Debian's form, with the reason for its one lintian override.
   install(FILES LICENSE DESTINATION ${CMAKE_INSTALL_DOCDIR} COMPONENT license)

@@ -1,5 +1,6 @@
 #!/usr/bin/env python3
-"""Writes the seed corpus: the log of every case description given, built by make_log."""
+"""Writes the seed corpus: the log of every case description given, built by make_log,
+once per output form (the fuzz target takes the form from a last byte after the log)."""
 import os
 import subprocess
 import sys
@@ -12,8 +13,14 @@ def main():
         with open(case, encoding="utf-8") as f:
             description = f.read().split("\n==")[0]
         name = os.path.splitext(os.path.basename(case))[0]
-        subprocess.run([builder, os.path.join(out_dir, name + ".bin")],
-                       input=description.encode("utf-8"), check=True)
+        log = os.path.join(out_dir, name + ".bin")
+        subprocess.run([builder, log], input=description.encode("utf-8"), check=True)
+        with open(log, "rb") as f:
+            data = f.read()
+        os.remove(log)
+        for selector, form in enumerate(("text", "json", "csv")):
+            with open(os.path.join(out_dir, f"{name}.{form}.bin"), "wb") as f:
+                f.write(data + bytes([selector]))
     return 0
 
 

@@ -80,7 +80,7 @@ inline constexpr std::uint32_t kLogInitId = 1;
 struct EntryRecord {
   std::uint64_t offset;  // of the entry's first byte in the file
   EntryHeader header;
-  Boot boot;
+  const Boot* boot;        // the walk's, valid while the record is visited
   const EventKind* event;  // nullptr for an ID without a name
   Payload payload;
   // The bytes after the header that the walk steps over (none when it reads on
@@ -105,17 +105,32 @@ inline HeaderRecord HeaderOf(const LogForm& form, const LogHeader& header) {
 }
 
 /// The record of the entry whose header the walk has just read; `walk` is on
-/// its first payload byte. Its boot is left for the caller. Decodes its payload, when its ID has a layout,
-/// from a cursor of Size - 40 bytes clipped where the loaded bytes end (which
-/// may lie past the region's end); a Size below 40 gives it no bytes.
-EntryRecord DecodeEntry(const LoadedLog& log, const EntryHeader& header, const EntryCursor& walk,
-                        std::int64_t payload_length);
+/// its first payload byte. The record points at `boot`, the walk's boot, which
+/// a LogInit entry moves on before it is visited. Decodes its payload, when
+/// its ID has a layout, from a cursor of Size - 40 bytes clipped where the
+/// loaded bytes end (which may lie past the region's end); a Size below 40
+/// gives it no bytes.
+inline EntryRecord DecodeEntry(const LoadedLog& log, const EntryHeader& header,
+                               const EntryCursor& walk, std::int64_t payload_length,
+                               const Boot& boot) {
+  const auto loaded = static_cast<std::uint64_t>(log.bytes + log.size - walk.position);
+  const std::uint64_t wanted = payload_length < 0 ? 0 : static_cast<std::uint64_t>(payload_length);
+  EntryCursor payload =
+      MakeCursor(walk.position, walk.position + (wanted < loaded ? wanted : loaded));
 
-/// The boot of an entry, given the boot of the entry before it: a LogInit
-/// opens the next one.
-inline Boot BootOf(const EntryRecord& record, const Boot& before) {
-  if (record.header.id != kLogInitId) return before;
-  const auto* date_time = std::get_if<InitPayload>(&record.payload);
+  const EventKind* event = FindEvent(header.id);
+  return {FileOffset(log, walk.position - EntryHeader::kSize),
+          header,
+          &boot,
+          event,
+          event != nullptr && event->decode != nullptr ? event->decode(payload) : NoPayload{},
+          walk.position,
+          SteppedPayloadLength(walk, payload_length)};
+}
+
+/// The boot a LogInit entry opens, after the boot `before`.
+inline Boot NextBoot(const Boot& before, const Payload& log_init) {
+  const auto* date_time = std::get_if<InitPayload>(&log_init);
   return {before.number + 1,
           date_time != nullptr ? std::optional<InitPayload>(*date_time) : std::nullopt};
 }
@@ -129,8 +144,8 @@ EndRecord DecodeEntries(const LoadedLog& log, Visit&& visit) {
   Boot boot;
   const WalkEnd end = WalkEntries(
       region, [&](const EntryHeader& header, const EntryCursor& walk, std::int64_t payload_length) {
-        EntryRecord record = DecodeEntry(log, header, walk, payload_length);
-        record.boot = boot = BootOf(record, boot);
+        EntryRecord record = DecodeEntry(log, header, walk, payload_length, boot);
+        if (header.id == kLogInitId) boot = NextBoot(boot, record.payload);
         visit(std::as_const(record));
         return std::holds_alternative<PayloadTooShort>(record.payload) ? kStop : kGoOn;
       });

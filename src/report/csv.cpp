@@ -34,7 +34,8 @@ enum Column {
 };
 
 constexpr std::string_view kHeaderRow =
-    "source,record,offset,boot,boot_timestamp,time,guid,size,severity,severity_name,id,event,start,app_guid,path,"
+    "source,record,offset,boot,boot_timestamp,time,guid,size,severity,severity_name,id,event,start,"
+    "app_guid,path,"
     "timestamp,strings,problem,version,header_size,data_size,data_size_exceeds_file,reason,"
     "payload\r\n";
 
@@ -158,8 +159,8 @@ void WriteCsv(Output& out, const std::string& source_cell, const EntryRecord& re
   const EntryHeader& h = record.header;
   Row row(out, source_cell, "entry");
   row.At(kOffset).PutUnsigned(record.offset);
-  row.At(kBoot).PutUnsigned(record.boot.number);
-  if (record.boot.date_time) PutIsoTimestamp(row.At(kBootTimestamp), *record.boot.date_time);
+  row.At(kBoot).PutUnsigned(record.boot->number);
+  if (record.boot->date_time) PutIsoTimestamp(row.At(kBootTimestamp), *record.boot->date_time);
   row.At(kTime).PutDecimal(h.time);
   row.At(kGuid).Put(FormatGuidLowercase(h.guid));
   row.At(kSize).PutUnsigned(h.size);

@@ -62,13 +62,15 @@ struct PayloadKeys {
   const EventKind* event;
 
   void operator()(const NoPayload& /*none*/) const {
-    out.Put(",\"start\":null,\"app_guid\":null,\"path\":null,\"timestamp\":null,"
-            "\"strings\":null,\"problem\":null");
+    out.Put(
+        ",\"start\":null,\"app_guid\":null,\"path\":null,\"timestamp\":null,"
+        "\"strings\":null,\"problem\":null");
   }
 
   void operator()(const PayloadTooShort& /*too_short*/) const {
-    out.Put(",\"start\":null,\"app_guid\":null,\"path\":null,\"timestamp\":null,"
-            "\"strings\":null,\"problem\":");
+    out.Put(
+        ",\"start\":null,\"app_guid\":null,\"path\":null,\"timestamp\":null,"
+        "\"strings\":null,\"problem\":");
     PutJsonString(out, event->problem);
   }
 
@@ -135,10 +137,10 @@ void WriteJson(Output& out, const std::string& prefix, const EntryRecord& record
   out.Put("entry\",\"offset\":");
   out.PutUnsigned(record.offset);
   out.Put(",\"boot\":");
-  out.PutUnsigned(record.boot.number);
-  if (record.boot.date_time) {
+  out.PutUnsigned(record.boot->number);
+  if (record.boot->date_time) {
     out.Put(",\"boot_timestamp\":\"");
-    PutIsoTimestamp(out, *record.boot.date_time);
+    PutIsoTimestamp(out, *record.boot->date_time);
     out.Put("\",\"time\":");
   } else {
     out.Put(",\"boot_timestamp\":null,\"time\":");

@@ -58,6 +58,10 @@ class Output {
   /// has failed; text put after a failure is dropped.
   bool Flush();
 
+  /// Drops the text held, keeping the room it took: an Output without a
+  /// stream used again.
+  void Clear() { used_ = 0; }
+
   /// The text held and not yet written: all of it when there is no stream.
   [[nodiscard]] std::string_view Text() const { return {buffer_.get(), used_}; }
 

@@ -7,11 +7,11 @@
 #include <optional>
 #include <string_view>
 
+#include "log/payloads.h"
 #include "log/records.h"
 #include "log/utf16.h"
 #include "platform/platform.h"
 #include "report/output.h"
-#include "log/payloads.h"
 
 namespace quenthar {
 

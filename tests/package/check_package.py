@@ -81,6 +81,7 @@ def check_deb(package, root, failures):
     files = {line.split()[-1] for line in sh("dpkg-deb", "-c", package).splitlines()}
     for want in ("./usr/bin/quenthar", "./usr/share/man/man1/quenthar.1.gz",
                  "./usr/share/doc/quenthar/copyright", "./usr/share/doc/quenthar/changelog.gz",
+                 "./usr/share/doc/quenthar/records.schema.json",
                  "./usr/share/lintian/overrides/quenthar"):
         if want not in files:
             failures.append(f"{want} is not in the package")
@@ -108,6 +109,7 @@ def check_tar(package, top, root, failures):
     files = [m.name for m in members if m.isfile()]
     want = [f"{top}/{name}" for name in ("bin/quenthar", "share/doc/quenthar/LICENSE",
                                          "share/doc/quenthar/README.md", "share/doc/quenthar/changelog.gz",
+                                         "share/doc/quenthar/records.schema.json",
                                          "share/man/man1/quenthar.1.gz")]
     if files != want:
         failures.append(f"tar holds {files}")
@@ -121,7 +123,7 @@ def check_zip(package, root, failures):
     with zipfile.ZipFile(package) as z:
         names = z.namelist()
         z.extractall(root)
-    if names != ["LICENSE", "README.md", "quenthar.exe"]:
+    if names != ["LICENSE", "README.md", "quenthar.exe", "records.schema.json"]:
         failures.append(f"zip holds {names}")
     return os.path.join(root, "quenthar.exe")
 

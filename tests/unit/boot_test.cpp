@@ -57,8 +57,11 @@ TEST(DecodeEntries, CarriesEachLogInitToTheEntriesAfterIt) {
        {{17, std::vector<std::uint8_t>(20, 0)}, {19, {}}, {1, InitPayloadBytes(2026, 5)}, {19, {}}},
        {{0, std::nullopt}, {0, std::nullopt}, {1, 5}, {1, 5}}},
       {"each LogInit opens the next boot, whatever its date",
-       {{1, InitPayloadBytes(2026, 5)}, {18, std::vector<std::uint8_t>(20, 0)},
-        {1, InitPayloadBytes(2019, 9)}, {20, {}}, {1, InitPayloadBytes(2027, 1)}},
+       {{1, InitPayloadBytes(2026, 5)},
+        {18, std::vector<std::uint8_t>(20, 0)},
+        {1, InitPayloadBytes(2019, 9)},
+        {20, {}},
+        {1, InitPayloadBytes(2027, 1)}},
        {{1, 5}, {1, 5}, {2, 9}, {2, 9}, {3, 1}}},
       {"a LogInit too short opens a boot without a date and stops the walk",
        {{1, InitPayloadBytes(2026, 5)}, {1, std::vector<std::uint8_t>(23, 0)}, {19, {}}},
@@ -71,9 +74,10 @@ TEST(DecodeEntries, CarriesEachLogInitToTheEntriesAfterIt) {
     const LoadedLog log{kSystemLog, header, bytes.data(), bytes.size()};
     std::vector<Seen> seen;
     DecodeEntries(log, [&seen](const EntryRecord& r) {
-      const auto& date_time = r.boot.date_time;
-      seen.push_back({r.boot.number, date_time ? std::optional<std::uint16_t>(date_time->date_time[5])
-                                               : std::nullopt});
+      const auto& date_time = r.boot->date_time;
+      seen.push_back({r.boot->number, date_time
+                                          ? std::optional<std::uint16_t>(date_time->date_time[5])
+                                          : std::nullopt});
     });
     EXPECT_EQ(seen, c.seen);
   }
