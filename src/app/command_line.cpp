@@ -29,8 +29,13 @@ CommandLine UsageError(const std::string& message) {
   return {Action::kUsage, Form::kText, {}, "quenthar: " + message + "\n"};
 }
 
-CommandLine Report(Form form, std::vector<const platform::ArgChar*> paths) {
-  return {Action::kReport, form, std::move(paths), {}};
+CommandLine Report(Form form, std::vector<const platform::ArgChar*> paths, bool images = false) {
+  return {Action::kReport, form, std::move(paths), {}, images};
+}
+
+// --image, where the build cannot read images, or without an image.
+CommandLine ImageUsageError() {
+  return UsageError(kReadsImages ? "no image given" : "--image is not available in this build");
 }
 
 }  // namespace
@@ -43,6 +48,7 @@ CommandLine ParseCommandLine(int argc, const platform::ArgChar* const* argv) {
     if (IsHelp(arg)) return Just(Action::kHelp);
     if (IsVersion(arg)) return Just(Action::kVersion);
     if (Is(arg, "--json") || Is(arg, "--csv")) return UsageError("no log file given");
+    if (Is(arg, "--image")) return ImageUsageError();
     return Report(Form::kText, {arg});
   }
 
@@ -50,6 +56,7 @@ CommandLine ParseCommandLine(int argc, const platform::ArgChar* const* argv) {
   bool version = false;
   bool json = false;
   bool csv = false;
+  bool images = false;
   const platform::ArgChar* unknown = nullptr;
   std::vector<const platform::ArgChar*> paths;
   bool options_ended = false;
@@ -65,6 +72,8 @@ CommandLine ParseCommandLine(int argc, const platform::ArgChar* const* argv) {
       json = true;
     } else if (Is(arg, "--csv")) {
       csv = true;
+    } else if (Is(arg, "--image")) {
+      images = true;
     } else if (Is(arg, "--")) {
       options_ended = true;
     } else if (unknown == nullptr) {
@@ -77,9 +86,14 @@ CommandLine ParseCommandLine(int argc, const platform::ArgChar* const* argv) {
     return UsageError("unknown option '" + platform::ArgumentText(unknown) + "'");
   }
   if (json && csv) return UsageError("--json and --csv cannot be combined");
+  const Form form = json ? Form::kJsonLines : csv ? Form::kCsv : Form::kText;
+  if (images) {
+    if (!kReadsImages || paths.empty()) return ImageUsageError();
+    return Report(form, std::move(paths), true);
+  }
   if (json || csv) {
     if (paths.empty()) return UsageError("no log file given");
-    return Report(json ? Form::kJsonLines : Form::kCsv, std::move(paths));
+    return Report(form, std::move(paths));
   }
   if (paths.size() != 1) return Just(Action::kUsage);  // several logs need a structured form
   return Report(Form::kText, std::move(paths));

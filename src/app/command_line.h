@@ -13,18 +13,23 @@ enum class Action {
   kUsage,    // print `message` (when there is one), then the usage line; exit -1
   kHelp,     // the help text
   kVersion,  // the program's name and version
-  kReport,   // the report of `paths`, in `form`
+  kReport,   // the report of `paths` (disk images when `images`), in `form`
 };
+
+/// Whether this build reads disk images.
+inline constexpr bool kReadsImages = QUENTHAR_IMAGES != 0;
 
 struct CommandLine {
   Action action = Action::kUsage;
   Form form = Form::kText;
   std::vector<const platform::ArgChar*> paths;
   std::string message;
+  bool images = false;
 };
 
 /// Reads the arguments (argv[0] is the program). One argument is a log's path
-/// unless it is exactly an option that needs no path (or --json, --csv); with
+/// unless it is exactly an option that needs no path (or --json, --csv,
+/// --image); with
 /// more, options may stand anywhere before "--" and every argument after it is
 /// a path.
 CommandLine ParseCommandLine(int argc, const platform::ArgChar* const* argv);

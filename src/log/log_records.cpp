@@ -19,6 +19,10 @@ ProblemText TextOf(Problem problem) {
     case Problem::kCantOpenOutput: return {"can't open output file\n", "can't open output file"};
     case Problem::kCantReadHeader: return {"Can't read header", "Can't read header"};
     case Problem::kCantReadData: return {"Can't read data", "Can't read data"};
+    case Problem::kNoLogFound: return {"No log found\n", "No log found"};
+    case Problem::kImageIncomplete:
+      return {"Segment files of the image are missing or damaged\n",
+              "Segment files of the image are missing or damaged"};
   }
   return {};
 }

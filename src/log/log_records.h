@@ -159,7 +159,9 @@ enum class Problem {
   kInvalidSize,
   kCantOpenOutput,
   kCantReadHeader,
-  kCantReadData
+  kCantReadData,
+  kNoLogFound,        // an image holds no log
+  kImageIncomplete,   // segments of an image are missing or damaged
 };
 
 struct ProblemText {

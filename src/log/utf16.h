@@ -4,6 +4,7 @@
 
 #include <cstddef>
 #include <cstdint>
+#include <string>
 #include <string_view>
 
 #include "log/records.h"
@@ -118,6 +119,16 @@ inline char32_t NextCodePoint(std::string_view utf8, std::size_t& i) {
   }
   i += 1;
   return 0xFFFD;
+}
+
+/// The text with every byte that is not part of well-formed UTF-8 as U+FFFD.
+inline std::string ValidUtf8(std::string_view bytes) {
+  std::string text;
+  for (std::size_t i = 0; i < bytes.size();) {
+    char at[4];
+    text.append(at, EncodeUtf8(NextCodePoint(bytes, i), at));
+  }
+  return text;
 }
 
 /// Appends the UTF-16 units of UTF-8 text to `out` (a string of 16-bit units).

@@ -84,15 +84,7 @@ std::optional<std::size_t> NarrowText(const Utf16View& text, char* out) {
   return static_cast<std::size_t>(EncodeUtf8(text, out) - out);
 }
 
-std::string ArgumentText(const ArgChar* arg) {
-  const std::string_view bytes(arg);
-  std::string text;
-  for (std::size_t i = 0; i < bytes.size();) {
-    char at[4];
-    text.append(at, EncodeUtf8(NextCodePoint(bytes, i), at));
-  }
-  return text;
-}
+std::string ArgumentText(const ArgChar* arg) { return ValidUtf8(arg); }
 
 Input OpenForReading(const ArgChar* path, std::size_t stream_limit) {
   // Non-blocking only while opening: a FIFO without a writer must not hold the

@@ -1,5 +1,7 @@
 #include "report/json_lines.h"
 
+#include <optional>
+
 #include "report/text_forms.h"
 
 namespace quenthar {
@@ -46,6 +48,24 @@ void PutJsonString(Output& out, const Utf16View& text) {
     }
   }
   out.Put("\"");
+}
+
+// A string, or null.
+void PutJsonString(Output& out, const std::optional<std::string>& text) {
+  if (text) return PutJsonString(out, std::string_view(*text));
+  out.Put("null");
+}
+
+// The keys every image record has after source and record.
+void PutVolumePlace(Output& out, const VolumePlace& place) {
+  out.Put(",\"image\":");
+  PutJsonString(out, std::string_view(place.image));
+  out.Put(",\"partition_offset\":");
+  out.PutUnsigned(place.partition_offset);
+  out.Put(",\"partition\":");
+  PutJsonString(out, place.partition);
+  out.Put(",\"file_system\":");
+  PutJsonString(out, place.file_system);
 }
 
 void PutGuid(Output& out, std::string_view key, const Guid& guid) {
@@ -175,6 +195,40 @@ void WriteJson(Output& out, const std::string& prefix, const EndRecord& record) 
   out.Put(",\"reason\":\"");
   out.Put(ReasonName(record.reason));
   out.Put("\"}\n");
+}
+
+void WriteJson(Output& out, const std::string& prefix, const LogLocation& log) {
+  out.Put(prefix);
+  out.Put("log\"");
+  PutVolumePlace(out, log.volume);
+  out.Put(",\"path\":");
+  PutJsonString(out, std::string_view(log.path));
+  out.Put(",\"address\":");
+  out.PutUnsigned(log.address);
+  out.Put(log.allocated ? ",\"allocated\":true,\"size\":" : ",\"allocated\":false,\"size\":");
+  out.PutUnsigned(log.size);
+  if (log.sha256) {
+    out.Put(",\"sha256\":\"");
+    out.PutHexBytes(log.sha256->data(), log.sha256->size());
+    out.Put("\"}\n");
+  } else {
+    out.Put(",\"sha256\":null}\n");
+  }
+}
+
+void WriteJson(Output& out, const VolumeRecord& volume) {
+  out.Put(JsonSourcePrefix(volume.volume.Source()));
+  out.Put("volume\"");
+  PutVolumePlace(out, volume.volume);
+  out.Put(",\"files\":");
+  out.PutUnsigned(volume.files);
+  out.Put(",\"candidates\":");
+  out.PutUnsigned(volume.candidates);
+  out.Put(",\"logs\":");
+  out.PutUnsigned(volume.logs);
+  out.Put(",\"problem\":");
+  PutJsonString(out, volume.problem);
+  out.Put("}\n");
 }
 
 void WriteJson(Output& out, const std::string& prefix, Problem problem) {

@@ -4,6 +4,7 @@
 #include <string>
 #include <string_view>
 
+#include "log/image_records.h"
 #include "log/log_records.h"
 #include "report/output.h"
 
@@ -17,5 +18,10 @@ void WriteJson(Output& out, const std::string& prefix, const HeaderRecord& recor
 void WriteJson(Output& out, const std::string& prefix, const EntryRecord& record);
 void WriteJson(Output& out, const std::string& prefix, const EndRecord& record);
 void WriteJson(Output& out, const std::string& prefix, Problem problem);
+
+/// The records of the image search: where a log lies (with its log's prefix),
+/// and what the search of a volume saw.
+void WriteJson(Output& out, const std::string& prefix, const LogLocation& log);
+void WriteJson(Output& out, const VolumeRecord& volume);
 
 }  // namespace quenthar

@@ -55,6 +55,7 @@ void Output::PutHexBytes(const std::uint8_t* bytes, std::size_t n) {
 
 bool Output::Flush() {
   if (sink_ == nullptr) return true;
+  if (used_ != 0) last_ = buffer_[used_ - 1];
   if (!failed_ && used_ != 0) {
     failed_ = console_ ? !platform::WriteToConsole(sink_, {buffer_.get(), used_})
                        : std::fwrite(buffer_.get(), 1, used_, sink_) != used_;

@@ -60,7 +60,13 @@ class Output {
 
   /// Drops the text held, keeping the room it took: an Output without a
   /// stream used again.
-  void Clear() { used_ = 0; }
+  void Clear() {
+    used_ = 0;
+    last_ = 0;
+  }
+
+  /// The last byte put, or 0 before the first.
+  [[nodiscard]] char Last() const { return used_ != 0 ? buffer_[used_ - 1] : last_; }
 
   /// The text held and not yet written: all of it when there is no stream.
   [[nodiscard]] std::string_view Text() const { return {buffer_.get(), used_}; }
@@ -81,6 +87,7 @@ class Output {
   std::size_t capacity_;
   std::unique_ptr<char[]> buffer_;  // not zeroed: only the used part is ever read
   std::size_t used_ = 0;
+  char last_ = 0;  // the last byte written out
   bool failed_ = false;
 };
 

@@ -50,6 +50,35 @@ void Render(Renderer& r, Problem problem) {
   }
 }
 
+void BeginBlock(Renderer& r, std::string_view heading) {
+  if (r.form != Form::kText) return;
+  if (r.in_block) {
+    if (r.out.Last() != '\n') r.out.Put("\n");
+    r.out.Put("\n");
+  }
+  r.in_block = true;
+  r.out.Put("==> ");
+  r.out.Put(heading);
+  r.out.Put(" <==\n");
+}
+
+void Render(Renderer& r, const LogLocation& log) {
+  if (r.form == Form::kJsonLines) WriteJson(r.out, r.source, log);
+}
+
+void Render(Renderer& r, const VolumeRecord& volume) {
+  switch (r.form) {
+    case Form::kText:
+      if (!volume.problem) return;
+      BeginBlock(r, volume.volume.Source());
+      r.out.Put(*volume.problem);
+      r.out.Put("\n");
+      return;
+    case Form::kJsonLines: return WriteJson(r.out, volume);
+    case Form::kCsv: return;
+  }
+}
+
 void ReportEntries(Renderer& r, const LoadedLog& log) {
   Render(r, DecodeEntries(log, [&r](const EntryRecord& record) { Render(r, record); }));
 }

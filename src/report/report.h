@@ -4,6 +4,7 @@
 #include <string>
 #include <string_view>
 
+#include "log/image_records.h"
 #include "log/loaded_log.h"
 #include "log/log_records.h"
 #include "report/output.h"
@@ -20,6 +21,7 @@ struct Renderer {
   TextEncoding encoding = TextEncoding::kNarrow;  // the log's text in the text form
   std::string source;   // the current log's source, rendered for the structured forms
   std::string scratch;  // room to put a cell's text together
+  bool in_block = false;  // a block of an image's text report has begun
 };
 
 /// Starts the run: the CSV header row.
@@ -32,6 +34,19 @@ void Render(Renderer& r, const HeaderRecord& record);
 void Render(Renderer& r, const EntryRecord& record);
 void Render(Renderer& r, const EndRecord& record);
 void Render(Renderer& r, Problem problem);
+
+/// Starts a block of an image's text report: "==> HEADING <==" on a line of
+/// its own, after an empty line (and first a line end, where the block before
+/// lacks one) when a block came before it. Nothing in the structured forms.
+void BeginBlock(Renderer& r, std::string_view heading);
+
+/// Where a found log lies: the `log` record, in JSON Lines only. Follows
+/// BeginLog of its source.
+void Render(Renderer& r, const LogLocation& log);
+
+/// What the search of a volume saw: the `volume` record in JSON Lines; in the
+/// text form, a block with its problem when it has one; nothing in CSV.
+void Render(Renderer& r, const VolumeRecord& volume);
 
 /// Walks the log's entries, rendering each, and then how the walk ended.
 void ReportEntries(Renderer& r, const LoadedLog& log);

@@ -26,7 +26,9 @@ then sections:
                        what PATH (relative to the run directory) must be afterwards;
                        unchanged: it still holds the log, byte for byte
   == output STATE      the same for quenthar.log, or keep (default empty)
-  == only posix|windows   run the case on that platform only
+  == only posix|windows|images|no-images
+                       run the case on that platform only, or only on a build
+                       that reads disk images (or does not)
   == console           (Windows build only) run the tool on a console, under a pseudo-
                        terminal; once escape sequences and CRs are removed, what the
                        terminal shows holds every expected line whole, in order
@@ -227,6 +229,7 @@ def main():
     ap.add_argument("--emulator", default="")
     ap.add_argument("--platform", choices=["posix", "windows"], required=True)
     ap.add_argument("--wineprefix", default="")
+    ap.add_argument("--images", action="store_true", help="the tool reads disk images")
     ap.add_argument("--case")
     ap.add_argument("--init", action="store_true", help="prepare the Wine prefix and stop")
     ap.add_argument("--bundled", help="check that this file is the log the case describes, and stop")
@@ -278,7 +281,7 @@ def main():
         elif name == "expect":
             expects.append((words[0], words[1], " ".join(words[2:])))
         elif name == "only":
-            if words[0] != args.platform:
+            if words[0] not in (args.platform, "images" if args.images else "no-images"):
                 print(f"case is for {words[0]} only: skipped")
                 return 0
         elif name == "stdout":

@@ -11,7 +11,8 @@
 //   filesize N                      length of the written file (default 67584)
 //   header ver=V hdrsize=H datasize=D [reserved=R]
 //                                   16 bytes at the header's offset (2048); the
-//                                   position moves to right after them
+//                                   position moves to right after them; R is
+//                                   65536 unless given, as in every real log
 //   at OFFSET                       moves the position to a file offset
 //   entry [time=T] [guid=HEX32] [size=S] [severity=V] [id=I] [r0=X] [r1=X]
 //                                   a 40-byte entry header (defaults 0, size 40, severity 1)
@@ -169,7 +170,7 @@ void Apply(Image& img, const std::string& line) {
     img.pos = img.header_at;
     img.PutU32(ParseU32(Take(f, "ver", "3")));
     img.PutU32(ParseU32(Take(f, "hdrsize", "0x10")));
-    img.PutU32(ParseU32(Take(f, "reserved", "0")));
+    img.PutU32(ParseU32(Take(f, "reserved", "65536")));
     img.PutU32(ParseU32(Take(f, "datasize", "0x10")));
     NoneLeft(f);
   } else if (word == "entry") {

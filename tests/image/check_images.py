@@ -1,0 +1,300 @@
+#!/usr/bin/env python3
+"""Builds disk images from fixture logs, without root or mounts, and checks what
+`quenthar --image` finds in them: every log, allocated and deleted, reported
+exactly as a file of the same bytes is, in all three forms; every partition
+accounted for; the bad inputs refused with their messages and statuses.
+
+  check_images.py --tool QUENTHAR --builder MAKE_LOG --ntfs-delete NTFS_DELETE
+
+Needs mkfs.fat and mtools, mkntfs and wimtools, sgdisk and sfdisk, mkfs.ext4,
+ewfacquire and qemu-img."""
+import argparse
+import hashlib
+import json
+import os
+import shutil
+import subprocess
+import sys
+import tempfile
+
+HERE = os.path.dirname(os.path.abspath(__file__))
+SOURCE = os.path.dirname(os.path.dirname(HERE))
+MIB = 1 << 20
+SECTOR = 512
+
+
+def sh(*cmd, **kw):
+    subprocess.run(cmd, check=True, stdout=subprocess.DEVNULL, stderr=subprocess.DEVNULL, **kw)
+
+
+class Checker:
+    def __init__(self, args, work):
+        self.args = args
+        self.work = work
+        self.failures = []
+
+    def run(self, *arguments, cwd=None):
+        result = subprocess.run([self.args.tool, *arguments], cwd=cwd or self.work,
+                                stdout=subprocess.PIPE, stderr=subprocess.PIPE, timeout=120)
+        return result.returncode, result.stdout.decode("utf-8")
+
+    def expect(self, what, got, want):
+        if got != want:
+            got, want = repr(got), repr(want)
+            at = next((i for i, (a, b) in enumerate(zip(got, want)) if a != b), min(len(got), len(want)))
+            start = max(0, at - 120)
+            self.failures.append(f"{what}, from character {start}:\n  got:  {got[start:at + 200]}\n"
+                                 f"  want: {want[start:at + 200]}")
+
+    def log(self, name, description):
+        path = os.path.join(self.work, name)
+        subprocess.run([self.args.builder, path], input=description.encode(), check=True)
+        return path
+
+    def as_file(self, form, path, source):
+        """The records of the log as a file, with the source the image gives it."""
+        options = {"text": [], "json": ["--json"], "csv": ["--csv"]}[form]
+        run_dir = tempfile.mkdtemp(dir=self.work)
+        shutil.copy(path, os.path.join(run_dir, "log.bin"))
+        status, out = self.run(*options, "log.bin", cwd=run_dir)
+        if form == "json":
+            out = out.replace('{"source":"log.bin",', '{"source":' + json.dumps(source, ensure_ascii=False) + ",")
+        elif form == "csv":
+            out = "".join(line.replace("log.bin,", csv_cell(source) + ",", 1)
+                          for line in out.splitlines(keepends=True)[1:])
+        return status, out
+
+
+def csv_cell(text):
+    return '"' + text.replace('"', '""') + '"' if any(c in text for c in ',"\r\n') else text
+
+
+def example_description(form):
+    with open(os.path.join(SOURCE, "examples", "boot.case"), encoding="utf-8") as f:
+        description = f.read().split("\n==")[0]
+    return ("form boot-partition\n" if form == "esp" else "") + description
+
+
+def fat_image(path, size, files, deleted=()):
+    """A FAT32 file system holding {path inside: local file}, then deleting some."""
+    with open(path, "wb") as f:
+        f.truncate(size)
+    sh("mkfs.fat", "-F", "32", "-S", "512", "-s", "1", "-n", "ESP", path)
+    for inside, local in files.items():
+        parts = inside.strip("/").split("/")
+        for depth in range(1, len(parts)):
+            subprocess.run(["mmd", "-D", "s", "-i", path, "::" + "/".join(parts[:depth])],
+                           stdout=subprocess.DEVNULL, stderr=subprocess.DEVNULL)
+        sh("mcopy", "-i", path, local, "::" + inside)
+    for inside in deleted:
+        sh("mdel", "-i", path, "::" + inside)
+
+
+def ntfs_image(work, path, size, tree, deleted, ntfs_delete):
+    """An NTFS file system holding the tree {path inside: local file}, applied
+    from a WIM without mounting, then deleting some."""
+    root = tempfile.mkdtemp(dir=work)
+    for inside, local in tree.items():
+        target = os.path.join(root, inside.strip("/"))
+        os.makedirs(os.path.dirname(target), exist_ok=True)
+        shutil.copy(local, target)
+    wim = os.path.join(work, "tree.wim")
+    sh("wimcapture", root, wim, "--compress=none")
+    with open(path, "wb") as f:
+        f.truncate(size)
+    sh("mkntfs", "-F", "-Q", "-q", "-s", "512", "-L", "Windows", path)
+    sh("wimapply", wim, path)
+    for inside in deleted:
+        sh(ntfs_delete, path, inside)
+
+
+def place(disk, image, sector):
+    with open(image, "rb") as src, open(disk, "r+b") as dst:
+        dst.seek(sector * SECTOR)
+        shutil.copyfileobj(src, dst)
+
+
+def main():
+    ap = argparse.ArgumentParser()
+    ap.add_argument("--tool", required=True)
+    ap.add_argument("--builder", required=True)
+    ap.add_argument("--ntfs-delete", required=True)
+    args = ap.parse_args()
+    with tempfile.TemporaryDirectory() as work:
+        c = Checker(args, work)
+        check_all(c, work, args)
+    print("\n".join(c.failures) if c.failures else "every image check passed")
+    return 1 if c.failures else 0
+
+
+def check_all(c, work, args):
+    esp_log = c.log("esp.bin", example_description("esp"))
+    sys_log = c.log("sys.bin", example_description("sys"))
+    # Of either length, but no log: a header whose third field is not 65,536.
+    other = c.log("other.bin", "form boot-partition\nheader ver=3 hdrsize=0x10 datasize=0x10 reserved=0\n")
+    random_bytes = os.path.join(work, "random.bin")
+    with open(random_bytes, "wb") as f:
+        f.write(os.urandom(8 * MIB))
+
+    # A GPT disk as Windows lays it out: the EFI system partition (FAT32)
+    # with the 65,536-byte log and a deleted copy, the reserved partition
+    # without a file system, the Windows volume (NTFS) with the 67,584-byte
+    # log, a deleted copy and a file of the same length that is no log, and
+    # a partition of random bytes, as an encrypted volume looks.
+    esp, ntfs = os.path.join(work, "esp.img"), os.path.join(work, "ntfs.img")
+    fat_image(esp, 40 * MIB, {"/EFI/Microsoft/Boot/bootstat.dat": esp_log, "/EFI/old.dat": esp_log},
+              deleted=["/EFI/old.dat"])
+    ntfs_image(work, ntfs, 24 * MIB,
+               {"/Windows/bootstat.dat": sys_log, "/old/copy.dat": sys_log, "/Windows/other.dat": other},
+               ["/old/copy.dat"], args.ntfs_delete)
+    disk = os.path.join(work, "disk.raw")
+    with open(disk, "wb") as f:
+        f.truncate(100 * MIB)
+    sh("sgdisk", "-n1:2048:+40M", "-t1:ef00", "-c1:EFI system partition",
+       "-n2:0:+16M", "-t2:0c01", "-c2:Microsoft reserved partition",
+       "-n3:0:+24M", "-t3:0700", "-c3:Basic data partition",
+       "-n4:0:+8M", "-t4:0700", disk)
+    place(disk, esp, 2048)
+    place(disk, ntfs, 2048 + (40 + 16) * 2048)
+    place(disk, random_bytes, 2048 + (40 + 16 + 24) * 2048)
+
+    esp_at, ntfs_at = 2048 * SECTOR, (2048 + 56 * 2048) * SECTOR
+    found = [
+        (f"@{esp_at}:/EFI/_ld.dat (deleted, entry 23)", esp_log),
+        (f"@{esp_at}:/EFI/Microsoft/Boot/bootstat.dat", esp_log),
+        (f"@{(2048 + 40 * 2048) * SECTOR}", None, "No file system found"),
+        (f"@{ntfs_at}:/old/copy.dat (deleted, entry 66)", sys_log),
+        (f"@{ntfs_at}:/Windows/bootstat.dat", sys_log),
+        (f"@{(2048 + 80 * 2048) * SECTOR}", None, "Possibly encrypted volume"),
+    ]
+    check_found_logs(c, "disk.raw", found)
+    status, out = c.run("--image", "--json", "disk.raw")
+    volumes = [json.loads(line) for line in out.splitlines() if '"record":"volume"' in line]
+    c.expect("the volumes of disk.raw",
+             [(v["partition_offset"], v["partition"], v["file_system"], v["candidates"], v["logs"],
+               v["problem"]) for v in volumes],
+             [(esp_at, "EFI system partition", "fat32", 2, 2, None),
+              ((2048 + 40 * 2048) * SECTOR, "Microsoft reserved partition", None, 0, 0,
+               "No file system found"),
+              (ntfs_at, "Basic data partition", "ntfs", 3, 2, None),
+              ((2048 + 80 * 2048) * SECTOR, None, None, 0, 0, "Possibly encrypted volume")])
+    logs = [json.loads(line) for line in out.splitlines() if '"record":"log"' in line]
+    c.expect("the log records of disk.raw",
+             [(l["path"], l["allocated"], l["size"], l["sha256"]) for l in logs],
+             [(s.split(":", 1)[1].split(" (")[0], "deleted" not in s, os.path.getsize(b), sha256(b))
+              for s, b, *_ in found if b is not None])
+
+    # The same disk as a split E01, a VMDK and a VHD: the same records.
+    os.mkdir(os.path.join(work, "e01"))
+    sh("ewfacquire", "-u", "-q", "-t", os.path.join(work, "e01", "disk"), "-S", "10MiB", "-c", "none",
+       "-f", "encase6", disk)
+    sh("qemu-img", "convert", "-f", "raw", "-O", "vmdk", disk, os.path.join(work, "disk.vmdk"))
+    sh("qemu-img", "convert", "-f", "raw", "-O", "vpc", disk, os.path.join(work, "disk.vhd"))
+    for name in ("e01/disk.E01", "disk.vmdk", "disk.vhd"):
+        got = c.run("--image", "--json", name)
+        c.expect(f"{name} against disk.raw", got, (status, out.replace('"disk.raw', f'"{name}')))
+
+    # A bare FAT32 file system, no partition table: one volume at offset 0.
+    fat_image(os.path.join(work, "bare.img"), 40 * MIB, {"/bootstat.dat": esp_log})
+    check_found_logs(c, "bare.img", [("@0:/bootstat.dat", esp_log)])
+
+    # A name that is not UTF-8 (ext4, whose names are bytes), and an image
+    # without a log: a file of the log's length that is none.
+    tree = tempfile.mkdtemp(dir=work)
+    shutil.copy(esp_log, os.path.join(tree.encode(), b"boot\xffstat.dat"))
+    shutil.copy(other, os.path.join(tree, "other.dat"))
+    ext = os.path.join(work, "ext.img")
+    with open(ext, "wb") as f:
+        f.truncate(8 * MIB)
+    sh("mkfs.ext4", "-q", "-d", tree, ext)
+    check_found_logs(c, "ext.img", [("@0:/boot\ufffdstat.dat", esp_log)])
+    fat_image(os.path.join(work, "nolog.img"), 40 * MIB, {"/other.dat": other})
+    c.expect("an image without a log", c.run("--image", "nolog.img"), (1, "==> nolog.img <==\nNo log found\n"))
+    c.expect("an image without a log, CSV", c.run("--image", "--csv", "nolog.img")[1].splitlines()[1:],
+             ["nolog.img,error,,,,,,,,,,,,,,,,No log found,,,,,,"])
+
+    check_bad_images(c, work, disk, esp)
+
+
+def check_found_logs(c, image, found):
+    """The records of every log found equal those of the same bytes as a file,
+    in all three forms, in order, and the run succeeds. `found` lists
+    (source after the image's name, the log's file) and, for a volume that
+    was not searched, (its source after the image's name, None, its problem)."""
+    for form, options in (("text", []), ("json", ["--json"]), ("csv", ["--csv"])):
+        status, out = c.run("--image", *options, image)
+        want, sources = "", []
+        for suffix, log, *problem in found:
+            source = image + suffix
+            if log is None:
+                if form == "text":
+                    want += ("" if want.endswith("\n") else "\n") + "\n" if want else ""
+                    want += f"==> {source} <==\n{problem[0]}\n"
+                continue
+            sources.append(source)
+            records = c.as_file(form, log, source)[1]
+            if form == "text":
+                want += ("" if want.endswith("\n") else "\n") + "\n" if want else ""
+                want += f"==> {source} <==\n"
+            want += records
+        if form == "json":
+            lines = out.splitlines(keepends=True)
+            c.expect(f"the log records of {image}",
+                     [json.loads(line)["source"] for line in lines if '"record":"log"' in line], sources)
+            out = "".join(line for line in lines if '"record":"log"' not in line
+                          and '"record":"volume"' not in line)
+        elif form == "csv":
+            out = "".join(out.splitlines(keepends=True)[1:])
+        c.expect(f"{image} in {form}", (status, out), (0, want))
+
+
+def sha256(path):
+    with open(path, "rb") as f:
+        return hashlib.sha256(f.read()).hexdigest()
+
+
+def check_bad_images(c, work, disk, esp):
+    """Bad input gets a clear message and exit 1, never a crash or a hang."""
+    open(os.path.join(work, "empty.raw"), "wb").close()
+    os.mkdir(os.path.join(work, "adir"))
+    os.mkfifo(os.path.join(work, "fifo"))
+    with open(os.path.join(work, "noimage.raw"), "wb") as f:
+        f.write(os.urandom(MIB))
+    for name in ("missing.raw", "adir", "fifo"):
+        c.expect(f"--image {name}", c.run("--image", name), (1, f"==> {name} <==\ncan't open input file\n"))
+    c.expect("--image --json of a missing image", c.run("--image", "--json", "missing.raw"),
+             (1, '{"source":"missing.raw","record":"error","problem":"can\'t open input file"}\n'))
+    for name in ("empty.raw", "noimage.raw"):
+        status, out = c.run("--image", name)
+        c.expect(f"--image {name}", (status, out.endswith(f"==> {name} <==\nNo log found\n")), (1, True))
+
+    # A split E01 with a middle segment missing, and an E01 cut short.
+    os.rename(os.path.join(work, "e01", "disk.E05"), os.path.join(work, "disk.E05"))
+    status, out = c.run("--image", "e01/disk.E01")
+    c.expect("an E01 set without a segment", (status, "missing or damaged" in out), (1, True))
+    with open(os.path.join(work, "e01", "disk.E01"), "r+b") as f:
+        f.truncate(MIB)
+    status, out = c.run("--image", "e01/disk.E01")
+    c.expect("an E01 cut short", (status, out.endswith("No log found\n")), (1, True))
+
+    # An MBR whose second partition lies past the image's end: reported,
+    # and the first still searched.
+    mbr = os.path.join(work, "mbr.raw")
+    with open(mbr, "wb") as f:
+        f.truncate(200 * MIB)
+    subprocess.run(["sfdisk", "-q", mbr], input=b"label: dos\nstart=2048, size=81920, type=c\n"
+                   b"start=200000, size=20000, type=7\n", check=True, stdout=subprocess.DEVNULL)
+    place(mbr, esp, 2048)
+    with open(mbr, "r+b") as f:
+        f.truncate(50 * MIB)
+    status, out = c.run("--image", "mbr.raw")
+    headings = [line for line in out.splitlines() if line.startswith("==>")]
+    c.expect("an MBR with a partition past the end", (status, headings, out.endswith(
+        "Partition starts past the end of the image\n")),
+             (1, ["==> mbr.raw@1048576:/EFI/_ld.dat (deleted, entry 23) <==",
+                  "==> mbr.raw@1048576:/EFI/Microsoft/Boot/bootstat.dat <==",
+                  "==> mbr.raw@102400000 <=="], True))
+
+
+if __name__ == "__main__":
+    sys.exit(main())
