@@ -41,6 +41,10 @@ else()
   endif()
 
   install(TARGETS quenthar RUNTIME DESTINATION ${CMAKE_INSTALL_BINDIR})
+  if(TARGET quenthar-image)
+    # Where quenthar looks for it, beside its own folder.
+    install(TARGETS quenthar-image RUNTIME DESTINATION lib/quenthar)
+  endif()
   install(FILES ${man_gz} DESTINATION ${CMAKE_INSTALL_MANDIR}/man1)
   install(FILES README.md ${changelog_gz} doc/records.schema.json
           DESTINATION ${CMAKE_INSTALL_DOCDIR})
@@ -69,6 +73,9 @@ if(Python3_Interpreter_FOUND)
     COMMAND ${CMAKE_COMMAND} -D OUT_DIR=${CMAKE_BINARY_DIR}/packages -P ${CMAKE_BINARY_DIR}/make_packages.cmake
     VERBATIM USES_TERMINAL)
   add_dependencies(packages quenthar)
+  if(TARGET quenthar-image)
+    add_dependencies(packages quenthar-image)
+  endif()
   if(TARGET compressed_docs)
     add_dependencies(packages compressed_docs)
   endif()

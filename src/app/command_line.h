@@ -16,8 +16,12 @@ enum class Action {
   kReport,   // the report of `paths` (disk images when `images`), in `form`
 };
 
-/// Whether this build reads disk images.
-inline constexpr bool kReadsImages = QUENTHAR_IMAGES != 0;
+/// Whether this build reads disk images: itself, or through its companion.
+#if QUENTHAR_IMAGES || defined(QUENTHAR_IMAGE_COMPANION)
+inline constexpr bool kReadsImages = true;
+#else
+inline constexpr bool kReadsImages = false;
+#endif
 
 struct CommandLine {
   Action action = Action::kUsage;

@@ -88,6 +88,12 @@ bool IsConsole(std::FILE* stream);
 /// calls. False when a write fails.
 bool WriteToConsole(std::FILE* stream, std::string_view utf8);
 
+/// Runs the program `name` that is installed with this one (in
+/// ../lib/quenthar/ from this program's folder, or in the same folder) in this
+/// process's place, with the same arguments. Returns only when it cannot; on
+/// Windows it always returns.
+void ExecCompanion(const char* name, const ArgChar* const* argv);
+
 /// Appends what a console is given for UTF-8 text: its UTF-16 units, with CR
 /// LF for each line feed not already after a CR, as text mode writes a file.
 template <typename Units>

@@ -8,6 +8,7 @@
 #include <cstdio>
 #include <cstring>
 #include <memory>
+#include <string>
 #include <string_view>
 #include <vector>
 
@@ -129,5 +130,16 @@ void SetBinaryMode(std::FILE* /*stream*/) {}  // streams write bytes as they are
 bool IsConsole(std::FILE* /*stream*/) { return false; }
 
 bool WriteToConsole(std::FILE* /*stream*/, std::string_view /*utf8*/) { return false; }
+
+void ExecCompanion(const char* name, const ArgChar* const* argv) {
+  std::string self(4096, '\0');
+  const ssize_t n = readlink("/proc/self/exe", self.data(), self.size() - 1);
+  if (n <= 0) return;
+  self.resize(static_cast<std::size_t>(n));
+  const std::string folder = self.substr(0, self.rfind('/') + 1);
+  for (const std::string& path : {folder + "../lib/quenthar/" + name, folder + name}) {
+    execv(path.c_str(), const_cast<char* const*>(argv));  // NOLINT: execv's own signature
+  }
+}
 
 }  // namespace quenthar::platform

@@ -133,4 +133,6 @@ bool WriteToConsole(std::FILE* stream, std::string_view utf8) {
   return true;
 }
 
+void ExecCompanion(const char* /*name*/, const ArgChar* const* /*argv*/) {}
+
 }  // namespace quenthar::platform

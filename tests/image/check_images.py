@@ -19,6 +19,8 @@ import tempfile
 
 HERE = os.path.dirname(os.path.abspath(__file__))
 SOURCE = os.path.dirname(os.path.dirname(HERE))
+sys.path.insert(0, os.path.join(SOURCE, "tests", "e2e"))
+from run_case import record_validator  # noqa: E402  the schema check of every JSON case
 MIB = 1 << 20
 SECTOR = 512
 
@@ -36,7 +38,19 @@ class Checker:
     def run(self, *arguments, cwd=None):
         result = subprocess.run([self.args.tool, *arguments], cwd=cwd or self.work,
                                 stdout=subprocess.PIPE, stderr=subprocess.PIPE, timeout=120)
-        return result.returncode, result.stdout.decode("utf-8")
+        out = result.stdout.decode("utf-8")
+        if "--json" in arguments:
+            self.check_records(out)
+        return result.returncode, out
+
+    def check_records(self, out):
+        """Every JSON record matches the schema, with its keys in the schema's order."""
+        validator, key_order = record_validator()
+        for line in out.splitlines():
+            record = json.loads(line)
+            errors = [e.message for e in validator.iter_errors(record)]
+            if errors or list(record) != key_order[record["record"]]:
+                self.failures.append(f"a record off the schema ({errors[:1]}): {line[:300]}")
 
     def expect(self, what, got, want):
         if got != want:

@@ -107,10 +107,11 @@ def check_tar(package, top, root, failures):
         tar.extractall(root)
     names = [m.name for m in members]
     files = [m.name for m in members if m.isfile()]
-    want = [f"{top}/{name}" for name in ("bin/quenthar", "share/doc/quenthar/LICENSE",
+    image = ["lib/quenthar/quenthar-image"] if any(m.name.endswith("/quenthar-image") for m in members) else []
+    want = [f"{top}/{name}" for name in ["bin/quenthar", *image, "share/doc/quenthar/LICENSE",
                                          "share/doc/quenthar/README.md", "share/doc/quenthar/changelog.gz",
                                          "share/doc/quenthar/records.schema.json",
-                                         "share/man/man1/quenthar.1.gz")]
+                                         "share/man/man1/quenthar.1.gz"]]
     if files != want:
         failures.append(f"tar holds {files}")
     owners = {(m.uid, m.gid, m.uname, m.gname) for m in members}
@@ -135,6 +136,7 @@ def main():
     ap.add_argument("--platform", choices=["posix", "windows"], required=True)
     ap.add_argument("--emulator", default="")
     ap.add_argument("--wineprefix", default="")
+    ap.add_argument("--images", action="store_true", help="the build reads disk images")
     args = ap.parse_args()
 
     failures = []
@@ -165,6 +167,15 @@ def main():
         for program in programs:
             if not report_example(program, args):
                 failures.append(f"{program} does not report the example log as expected")
+            companion = os.path.join(os.path.dirname(os.path.dirname(program)), "lib/quenthar/quenthar-image")
+            if args.images and not os.path.exists(companion):
+                failures.append(f"no {companion}")
+            elif args.images:
+                # --image runs the companion from where the package puts it.
+                ran = subprocess.run([program, "--image", os.path.join(SOURCE, "examples/boot.bin")],
+                                     stdout=subprocess.PIPE, text=True)
+                if ran.returncode != 1 or not ran.stdout.endswith("No log found\n"):
+                    failures.append(f"{program} --image does not run its companion: {ran.stdout!r}")
     print("\n".join(failures) if failures else f"{', '.join(names)}: reproducible, contents as expected")
     return 1 if failures else 0
 
