@@ -149,15 +149,14 @@ int ReportFoundLog(Renderer& r, const image::FoundLog& found) {
 int ReportImage(Renderer& r, const platform::ArgChar* path) {
   const std::string name = platform::ArgumentText(path);
   int status = kExitOk;
-  const image::SearchEvents events{
-      [&r, &status](const image::FoundLog& found) {
-        const std::string source = found.location.Source();
-        BeginBlock(r, source);
-        BeginLog(r, source);
-        Render(r, found.location);
-        if (ReportFoundLog(r, found) != kExitOk) status = kExitFailure;
-      },
-      [&r](const VolumeRecord& volume) { Render(r, volume); }};
+  const image::SearchEvents events{[&r, &status](const image::FoundLog& found) {
+                                     const std::string source = found.location.Source();
+                                     BeginBlock(r, source);
+                                     BeginLog(r, source);
+                                     Render(r, found.location);
+                                     if (ReportFoundLog(r, found) != kExitOk) status = kExitFailure;
+                                   },
+                                   [&r](const VolumeRecord& volume) { Render(r, volume); }};
   const image::SearchResult result = image::SearchImage(name, path, events);
   const auto image_problem = [&r, &name](Problem problem) {
     BeginBlock(r, name);

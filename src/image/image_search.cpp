@@ -13,6 +13,7 @@
 #include <memory>
 #include <optional>
 #include <set>
+#include <string_view>
 
 #include "log/records.h"
 #include "log/utf16.h"
@@ -60,11 +61,10 @@ bool IsReadFailure(const Error& e) {
   std::string lower = e.text;
   std::transform(lower.begin(), lower.end(), lower.begin(),
                  [](unsigned char c) { return static_cast<char>(std::tolower(c)); });
-  for (const char* sign : {"unable to read", "error reading", "read error", "missing chunk",
-                           "_read", "read_"}) {
-    if (lower.find(sign) != std::string::npos) return true;
-  }
-  return false;
+  constexpr std::string_view kSigns[] = {"unable to read", "error reading", "read error",
+                                         "missing chunk",  "_read",         "read_"};
+  return std::ranges::any_of(
+      kSigns, [&lower](std::string_view sign) { return lower.find(sign) != std::string::npos; });
 }
 
 bool IsLogLength(TSK_OFF_T size) {
@@ -89,8 +89,7 @@ TSK_WALK_RET_ENUM OnMetadata(TSK_FS_FILE* file, void* context) {
   ++walk.files;
   const TSK_FS_META* meta = file->meta;
   if (meta != nullptr && meta->type == TSK_FS_META_TYPE_REG && IsLogLength(meta->size)) {
-    walk.candidates.emplace(meta->addr,
-                            Candidate{{}, (meta->flags & TSK_FS_META_FLAG_ALLOC) != 0});
+    walk.candidates.emplace(meta->addr, Candidate{{}, (meta->flags & TSK_FS_META_FLAG_ALLOC) != 0});
   }
   return TSK_WALK_CONT;
 }
@@ -122,8 +121,8 @@ TSK_WALK_RET_ENUM OnName(TSK_FS_FILE* file, const char* parent, void* context) {
 // strategy per file system type.
 bool WalkFileSystem(TSK_FS_INFO* fs, Walk& walk) {
   if (TSK_FS_TYPE_ISNTFS(fs->ftype)) {
-    const auto flags = static_cast<TSK_FS_META_FLAG_ENUM>(TSK_FS_META_FLAG_ALLOC |
-                                                          TSK_FS_META_FLAG_UNALLOC);
+    const auto flags =
+        static_cast<TSK_FS_META_FLAG_ENUM>(TSK_FS_META_FLAG_ALLOC | TSK_FS_META_FLAG_UNALLOC);
     return tsk_fs_meta_walk(fs, fs->first_inum, fs->last_inum, flags, OnMetadata, &walk) == 0;
   }
   const auto flags = static_cast<TSK_FS_DIR_WALK_FLAG_ENUM>(
@@ -176,8 +175,8 @@ std::array<std::uint8_t, 32> Sha256(const std::vector<std::uint8_t>& bytes) {
 
 // Reads n bytes at offset; false unless all of them were read.
 bool ReadAt(TSK_FS_FILE* file, TSK_OFF_T offset, std::uint8_t* into, std::size_t n) {
-  const ssize_t got = tsk_fs_file_read(file, offset, reinterpret_cast<char*>(into), n,
-                                       TSK_FS_FILE_READ_FLAG_NONE);
+  const ssize_t got =
+      tsk_fs_file_read(file, offset, reinterpret_cast<char*>(into), n, TSK_FS_FILE_READ_FLAG_NONE);
   return got >= 0 && static_cast<std::size_t>(got) == n;
 }
 
@@ -211,19 +210,16 @@ FileSystem OpenFileSystem(TSK_IMG_INFO* img, TSK_OFF_T offset, Error& error) {
 // Why a volume without a file system the library opens was not searched, and
 // whether that is a failure.
 void ExplainUnopened(const Error& error, VolumeRecord& volume) {
-  if (IsReadFailure(error)) {
-    volume.problem = error.text;
-    volume.failed = true;
-  } else if (error.number == TSK_ERR_FS_ENCRYPTED) {
-    volume.problem = "Encrypted volume";
-  } else if (error.number == TSK_ERR_FS_POSSIBLY_ENCRYPTED) {
-    volume.problem = "Possibly encrypted volume";
-  } else if (error.number == TSK_ERR_FS_UNKTYPE) {
-    volume.problem = "No file system found";
-  } else {
-    volume.problem = error.text;
-    volume.failed = true;
+  if (!IsReadFailure(error)) {
+    switch (error.number) {
+      case TSK_ERR_FS_ENCRYPTED: volume.problem = "Encrypted volume"; return;
+      case TSK_ERR_FS_POSSIBLY_ENCRYPTED: volume.problem = "Possibly encrypted volume"; return;
+      case TSK_ERR_FS_UNKTYPE: volume.problem = "No file system found"; return;
+      default: break;
+    }
   }
+  volume.problem = error.text;
+  volume.failed = true;
 }
 
 class Search {
@@ -297,8 +293,7 @@ class Search {
     }
     FoundLog found;
     found.location.volume = volume.volume;
-    found.location.path =
-        candidate.path.empty() ? NtfsPath(fs, *file->meta) : candidate.path;
+    found.location.path = candidate.path.empty() ? NtfsPath(fs, *file->meta) : candidate.path;
     found.location.address = address;
     found.location.allocated = candidate.allocated;
     found.location.size = static_cast<std::uint64_t>(form->file_size);

@@ -22,13 +22,13 @@ struct FoundLog {
 };
 
 struct SearchEvents {
-  std::function<void(const FoundLog&)> log;           // each log, in the order found
-  std::function<void(const VolumeRecord&)> volume;    // each volume, after its logs
+  std::function<void(const FoundLog&)> log;         // each log, in the order found
+  std::function<void(const VolumeRecord&)> volume;  // each volume, after its logs
 };
 
 struct SearchResult {
-  bool opened = false;  // false: not a regular file or block device, or no image
-  bool failed = false;  // a read, a table or a walk failed somewhere
+  bool opened = false;      // false: not a regular file or block device, or no image
+  bool failed = false;      // a read, a table or a walk failed somewhere
   bool incomplete = false;  // segments of the image are missing or damaged
   std::uint64_t logs = 0;
 };

@@ -12,9 +12,9 @@ namespace quenthar {
 /// A volume of an image: an allocated partition, or the whole image when it
 /// has no partition table.
 struct VolumePlace {
-  std::string image;                     // as named on the command line, UTF-8
-  std::uint64_t partition_offset = 0;    // its first byte in the image
-  std::optional<std::string> partition;  // the partition table's description of it
+  std::string image;                       // as named on the command line, UTF-8
+  std::uint64_t partition_offset = 0;      // its first byte in the image
+  std::optional<std::string> partition;    // the partition table's description of it
   std::optional<std::string> file_system;  // the library's name of its type
 
   /// "IMAGE@OFFSET".
@@ -26,7 +26,7 @@ struct VolumePlace {
 /// A log found in a volume: the `log` record.
 struct LogLocation {
   VolumePlace volume;
-  std::string path;  // from the file system's root, '/'-separated, UTF-8
+  std::string path;           // from the file system's root, '/'-separated, UTF-8
   std::uint64_t address = 0;  // of its metadata entry
   bool allocated = true;
   std::uint64_t size = 0;
@@ -43,9 +43,9 @@ struct LogLocation {
 /// What the search of one volume saw: the `volume` record.
 struct VolumeRecord {
   VolumePlace volume;
-  std::uint64_t files = 0;       // file entries examined
-  std::uint64_t candidates = 0;  // regular files of either log length
-  std::uint64_t logs = 0;        // logs found
+  std::uint64_t files = 0;             // file entries examined
+  std::uint64_t candidates = 0;        // regular files of either log length
+  std::uint64_t logs = 0;              // logs found
   std::optional<std::string> problem;  // why it was not searched whole
   bool failed = false;  // the problem is a failure (a read, a damaged table), not a fact
 };

@@ -160,8 +160,8 @@ enum class Problem {
   kCantOpenOutput,
   kCantReadHeader,
   kCantReadData,
-  kNoLogFound,        // an image holds no log
-  kImageIncomplete,   // segments of an image are missing or damaged
+  kNoLogFound,       // an image holds no log
+  kImageIncomplete,  // segments of an image are missing or damaged
 };
 
 struct ProblemText {

@@ -19,8 +19,8 @@ struct Renderer {
   Form form;
   Output& out;
   TextEncoding encoding = TextEncoding::kNarrow;  // the log's text in the text form
-  std::string source;   // the current log's source, rendered for the structured forms
-  std::string scratch;  // room to put a cell's text together
+  std::string source;     // the current log's source, rendered for the structured forms
+  std::string scratch;    // room to put a cell's text together
   bool in_block = false;  // a block of an image's text report has begun
 };
 

@@ -122,6 +122,29 @@ def ntfs_image(work, path, size, tree, deleted, ntfs_delete):
         sh(ntfs_delete, path, inside)
 
 
+def ntfs_entries(path):
+    """{name: (entry number, sequence number, offset of its $FILE_NAME parent
+    reference in the image)} of the first MFT entries, from the boot sector."""
+    with open(path, "rb") as f:
+        data = f.read(8 * MIB)
+    cluster = int.from_bytes(data[0x0B:0x0D], "little") * data[0x0D]
+    mft = int.from_bytes(data[0x30:0x38], "little") * cluster
+    entries = {}
+    for number in range(64, 128):
+        at = mft + number * 1024
+        record = data[at:at + 1024]
+        if record[:4] != b"FILE":
+            continue
+        attribute = int.from_bytes(record[0x14:0x16], "little")
+        while int.from_bytes(record[attribute:attribute + 4], "little") not in (0x30, 0xFFFFFFFF):
+            attribute += int.from_bytes(record[attribute + 4:attribute + 8], "little")
+        content = attribute + int.from_bytes(record[attribute + 0x14:attribute + 0x16], "little")
+        length = record[content + 0x40]
+        name = record[content + 0x42:content + 0x42 + 2 * length].decode("utf-16-le")
+        entries[name] = (number, int.from_bytes(record[0x10:0x12], "little"), at + content)
+    return entries
+
+
 def place(disk, image, sector):
     with open(image, "rb") as src, open(disk, "r+b") as dst:
         dst.seek(sector * SECTOR)
@@ -227,6 +250,17 @@ def check_all(c, work, args):
     c.expect("an image without a log, CSV", c.run("--image", "--csv", "nolog.img")[1].splitlines()[1:],
              ["nolog.img,error,,,,,,,,,,,,,,,,No log found,,,,,,"])
 
+    # A hostile NTFS: two folders each other's parent. The log is found, under
+    # /$OrphanFiles, and the run ends.
+    loop = os.path.join(work, "loop.img")
+    ntfs_image(work, loop, 8 * MIB, {"/one/two/loop.dat": sys_log}, [], args.ntfs_delete)
+    entries = ntfs_entries(loop)
+    two, seq, _ = entries["two"]
+    with open(loop, "r+b") as f:
+        f.seek(entries["one"][2])
+        f.write(two.to_bytes(6, "little") + seq.to_bytes(2, "little"))
+    check_found_logs(c, "loop.img", [("@0:/$OrphanFiles/loop.dat", sys_log)])
+
     check_bad_images(c, work, disk, esp)
 
 
@@ -290,6 +324,19 @@ def check_bad_images(c, work, disk, esp):
         f.truncate(MIB)
     status, out = c.run("--image", "e01/disk.E01")
     c.expect("an E01 cut short", (status, out.endswith("No log found\n")), (1, True))
+
+    # A file system cut short inside a log: its header is read, the rest not.
+    with open(esp, "rb") as f:
+        fat = f.read()
+    with open(os.path.join(work, "esp.bin"), "rb") as f:
+        at = fat.find(f.read(4096))
+    with open(os.path.join(work, "cut.img"), "wb") as f:
+        f.write(fat[:at + 8192])
+    status, out = c.run("--image", "--json", "cut.img")
+    records = [json.loads(line) for line in out.splitlines()]
+    c.expect("a log cut short", (status, [(r["record"], r.get("sha256"), r.get("problem")) for r in records]),
+             (1, [("log", None, None), ("header", None, None), ("error", None, "Can't read data"),
+                  ("volume", None, None)]))
 
     # An MBR whose second partition lies past the image's end: reported,
     # and the first still searched.
