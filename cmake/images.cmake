@@ -3,10 +3,18 @@
 # program links their static archives: a program that loads them as shared
 # libraries spends ten times a whole report's run in the dynamic loader.
 set(QUENTHAR_IMAGES AUTO CACHE STRING "Read disk images with libtsk: ON, OFF or AUTO (where it is found)")
+# A cross build finds the target's libraries in a sysroot of Debian's packages
+# for it (scripts/arm64-sysroot.sh makes the arm64 one).
+set(QUENTHAR_IMAGE_SYSROOT "" CACHE PATH "Root of the target's libtsk and the libraries it links, when cross-compiling")
 set(quenthar_images OFF)
-if(WIN32 OR CMAKE_CROSSCOMPILING OR QUENTHAR_IMAGES STREQUAL "OFF")
+if(WIN32 OR QUENTHAR_IMAGES STREQUAL "OFF")
   set(images_why "not for this build")
+elseif(CMAKE_CROSSCOMPILING AND NOT EXISTS "${QUENTHAR_IMAGE_SYSROOT}/usr/include/tsk/libtsk.h")
+  set(images_why "no sysroot with the target's libtsk in QUENTHAR_IMAGE_SYSROOT: scripts/arm64-sysroot.sh makes it")
 else()
+  if(CMAKE_CROSSCOMPILING)
+    list(APPEND CMAKE_FIND_ROOT_PATH ${QUENTHAR_IMAGE_SYSROOT})
+  endif()
   find_path(TSK_INCLUDE_DIR tsk/libtsk.h)
   find_path(OPENSSL_EVP_INCLUDE_DIR openssl/evp.h)
   find_path(EWF_INCLUDE_DIR libewf.h)
@@ -50,7 +58,12 @@ if(quenthar_images)
     list(APPEND image_libraries quenthar_no_network Threads::Threads ${CMAKE_DL_LIBS})
   endif()
   target_include_directories(quenthar_image SYSTEM PRIVATE ${TSK_INCLUDE_DIR} ${EWF_INCLUDE_DIR}
-                           ${OPENSSL_EVP_INCLUDE_DIR})
+                             ${OPENSSL_EVP_INCLUDE_DIR})
+  # OpenSSL's configuration headers lie in the architecture's own folder.
+  if(CMAKE_LIBRARY_ARCHITECTURE AND EXISTS ${OPENSSL_EVP_INCLUDE_DIR}/${CMAKE_LIBRARY_ARCHITECTURE})
+    target_include_directories(quenthar_image SYSTEM PRIVATE
+                               ${OPENSSL_EVP_INCLUDE_DIR}/${CMAKE_LIBRARY_ARCHITECTURE})
+  endif()
   target_link_libraries(quenthar_image PUBLIC quenthar_log PRIVATE ${image_libraries})
 elseif(QUENTHAR_IMAGES STREQUAL "ON")
   message(FATAL_ERROR "Disk images asked for, but ${images_why}")

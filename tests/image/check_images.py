@@ -4,7 +4,7 @@
 exactly as a file of the same bytes is, in all three forms; every partition
 accounted for; the bad inputs refused with their messages and statuses.
 
-  check_images.py --tool QUENTHAR --builder MAKE_LOG --ntfs-delete NTFS_DELETE
+  check_images.py --tool QUENTHAR --builder MAKE_LOG --ntfs-delete NTFS_DELETE [--emulator=QEMU]
 
 Needs mkfs.fat and mtools, mkntfs and wimtools, sgdisk and sfdisk, mkfs.ext4,
 ewfacquire and qemu-img."""
@@ -34,9 +34,10 @@ class Checker:
         self.args = args
         self.work = work
         self.failures = []
+        self.emulator = [args.emulator] if args.emulator else []
 
     def run(self, *arguments, cwd=None):
-        result = subprocess.run([self.args.tool, *arguments], cwd=cwd or self.work,
+        result = subprocess.run([*self.emulator, self.args.tool, *arguments], cwd=cwd or self.work,
                                 stdout=subprocess.PIPE, stderr=subprocess.PIPE, timeout=120)
         out = result.stdout.decode("utf-8")
         if "--json" in arguments:
@@ -62,7 +63,7 @@ class Checker:
 
     def log(self, name, description):
         path = os.path.join(self.work, name)
-        subprocess.run([self.args.builder, path], input=description.encode(), check=True)
+        subprocess.run([*self.emulator, self.args.builder, path], input=description.encode(), check=True)
         return path
 
     def as_file(self, form, path, source):
@@ -156,6 +157,7 @@ def main():
     ap.add_argument("--tool", required=True)
     ap.add_argument("--builder", required=True)
     ap.add_argument("--ntfs-delete", required=True)
+    ap.add_argument("--emulator", default="", help="runs the tool and the builder (a cross build)")
     args = ap.parse_args()
     with tempfile.TemporaryDirectory() as work:
         c = Checker(args, work)

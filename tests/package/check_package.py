@@ -172,7 +172,10 @@ def main():
                 failures.append(f"no {companion}")
             elif args.images:
                 # --image runs the companion from where the package puts it.
-                ran = subprocess.run([program, "--image", os.path.join(SOURCE, "examples/boot.bin")],
+                # An emulator cannot start a second program of the target: there the
+                # companion runs by itself.
+                command = [args.emulator, companion] if args.emulator else [program]
+                ran = subprocess.run([*command, "--image", os.path.join(SOURCE, "examples/boot.bin")],
                                      stdout=subprocess.PIPE, text=True)
                 if ran.returncode != 1 or not ran.stdout.endswith("No log found\n"):
                     failures.append(f"{program} --image does not run its companion: {ran.stdout!r}")
