@@ -279,7 +279,7 @@ class Search {
                const Candidate& candidate) {
     const File file(tsk_fs_file_open_meta(fs, nullptr, address));
     if (file == nullptr || file->meta == nullptr) {
-      if (candidate.allocated) volume.failed = true;
+      if (candidate.allocated) Unreadable(volume);
       return false;
     }
     const std::optional<LogForm> form = FormOfLength(file->meta->size);
@@ -288,7 +288,9 @@ class Search {
     switch (CheckHeader(file.get(), *form, header)) {
       case Verdict::kNotALog: return false;
       // A deleted file's clusters may be gone: then it is no log that can be told.
-      case Verdict::kUnreadable: volume.failed = volume.failed || candidate.allocated; return false;
+      case Verdict::kUnreadable:
+        if (candidate.allocated) Unreadable(volume);
+        return false;
       case Verdict::kLog: break;
     }
     FoundLog found;
@@ -311,14 +313,18 @@ class Search {
     return true;
   }
 
+  // An allocated file of a log's length that cannot be read may be a log.
+  static void Unreadable(VolumeRecord& volume) {
+    if (!volume.problem) volume.problem = "A file of a log's length cannot be read";
+    volume.failed = true;
+  }
+
   TSK_IMG_INFO* img_;
   const SearchEvents& events_;
   SearchResult& result_;
 };
 
-// The partition table of the image, or none. Detection turns a table down
-// without a word when one of its partitions lies past the image's end; a
-// table asked for by its kind opens, or says why not.
+// The partition table of the image, as detection finds it, or none.
 VolumeSystem OpenVolumeSystem(TSK_IMG_INFO* img, std::vector<std::string>& errors) {
   tsk_error_reset();
   if (TSK_VS_INFO* vs = tsk_vs_open(img, 0, TSK_VS_TYPE_DETECT)) return VolumeSystem(vs);
@@ -326,6 +332,9 @@ VolumeSystem OpenVolumeSystem(TSK_IMG_INFO* img, std::vector<std::string>& error
   return nullptr;
 }
 
+// A DOS or GPT partition table asked for by its kind: detection turns a table
+// down without a word when one of its partitions lies past the image's end.
+// Collects the errors of tables that are there but cannot be read.
 VolumeSystem OpenVolumeSystemOfKind(TSK_IMG_INFO* img, std::vector<std::string>& errors) {
   for (const TSK_VS_TYPE_ENUM type : {TSK_VS_TYPE_DOS, TSK_VS_TYPE_GPT}) {
     tsk_error_reset();

@@ -161,9 +161,11 @@ def run(cmd, cwd, env, stdin=None, stdout=subprocess.PIPE, feed=None):
             finally:
                 os.close(read_end)
                 writer.join()
-        # Wine's own failure, not the program's: a client that starts while
-        # the idle server shuts down loses its connection. Try again.
-        if b"wine client error" not in result.stderr:
+        # Wine's own failure, not the program's (which never writes to standard
+        # error, and says why it fails): a client that starts while the server
+        # starts or shuts down loses its connection. Try again.
+        lost = result.stderr or (result.returncode != 0 and not result.stdout)
+        if not (os.path.basename(cmd[0]).startswith("wine") and lost):
             break
     return result
 
