@@ -180,15 +180,6 @@ OutputPlan PlanOutput(bool console, Form form) {
 
 int RunTool(int argc, const platform::ArgChar* const* argv) {
   const CommandLine command = ParseCommandLine(argc, argv);
-#if defined(QUENTHAR_IMAGE_COMPANION)
-  // The disk-image code is a program of its own, so that a report of a log
-  // file does not pay for loading it.
-  if (command.action == Action::kReport && command.images) {
-    platform::ExecCompanion(QUENTHAR_IMAGE_COMPANION, argv);
-    std::printf("quenthar: can't run " QUENTHAR_IMAGE_COMPANION "\n");
-    return kExitFailure;
-  }
-#endif
   const OutputPlan plan = PlanOutput(platform::IsConsole(stdout), command.form);
   if (plan.binary) platform::SetBinaryMode(stdout);
   // Output collects the text; each of its writes goes straight through.
@@ -204,6 +195,16 @@ int RunTool(int argc, const platform::ArgChar* const* argv) {
     case Action::kHelp: PutHelp(out); break;
     case Action::kVersion: out.Put("quenthar " QUENTHAR_VERSION "\n"); break;
     case Action::kReport: {
+#if defined(QUENTHAR_IMAGE_COMPANION)
+      // The disk-image code is a program of its own, so that a report of a
+      // log file does not pay for loading it. Nothing has been written yet.
+      if (command.images) {
+        platform::ExecCompanion(QUENTHAR_IMAGE_COMPANION, argv);
+        out.Put("quenthar: can't run " QUENTHAR_IMAGE_COMPANION "\n");
+        status = kExitFailure;
+        break;
+      }
+#endif
       Renderer r{command.form, out, plan.encoding, {}, {}};
       BeginRun(r);
       for (const platform::ArgChar* path : command.paths) {
