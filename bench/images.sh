@@ -20,7 +20,7 @@ for d in $(seq -w 0 99); do
   mkdir "tree/d$d"
   (cd "tree/d$d" && seq -w 0 999 | xargs touch)
 done
-cp log.bin tree/Windows/bootstat.dat
+cp log.bin tree/Windows/events.dat
 
 wimcapture tree tree.wim --compress=none > /dev/null
 truncate -s 600M ntfs.img

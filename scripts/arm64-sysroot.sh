@@ -4,18 +4,18 @@
 # fetched by apt (which checks each against the signed package lists, as an
 # install would) and unpacked with dpkg -x; nothing is installed. A sysroot
 # made from the same list is reused.
-#   scripts/arm64-sysroot.sh [DIR]      (default build/arm64-sysroot; the files land in DIR/root)
+#   scripts/arm64-sysroot.sh [DIR]      (default build/arm64-sysroot; the files land in DIR/tree)
 set -euo pipefail
 cd "$(dirname "$0")/.."
 list=$PWD/cmake/arm64-sysroot.txt
 dir=$(realpath -m "${1:-build/arm64-sysroot}")
-stamp=$dir/root/.packages
+stamp=$dir/tree/.packages
 if [ -f "$stamp" ] && cmp -s "$stamp" "$list"; then
   exit 0
 fi
 
 rm -rf "$dir"
-mkdir -p "$dir/apt/state/lists/partial" "$dir/apt/cache/archives/partial" "$dir/debs" "$dir/root"
+mkdir -p "$dir/apt/state/lists/partial" "$dir/apt/cache/archives/partial" "$dir/debs" "$dir/tree"
 : > "$dir/apt/status"
 # apt of its own, for arm64 only: the machine's package lists and state stay as they are.
 apt=(-o "Dir::State=$dir/apt/state" -o "Dir::State::status=$dir/apt/status"
@@ -29,7 +29,7 @@ while read -r name version; do
 done < "$list"
 (cd "$dir/debs" && apt-get "${apt[@]}" -qq download "${packages[@]}")
 for deb in "$dir"/debs/*.deb; do
-  dpkg -x "$deb" "$dir/root"
+  dpkg -x "$deb" "$dir/tree"
 done
 cp "$list" "$stamp"
-echo "arm64 sysroot made in $dir/root"
+echo "arm64 sysroot made in $dir/tree"

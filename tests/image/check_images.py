@@ -181,16 +181,16 @@ def check_all(c, work, args):
     # log, a deleted copy and a file of the same length that is no log, and
     # a partition of random bytes, as an encrypted volume looks.
     esp, ntfs = os.path.join(work, "esp.img"), os.path.join(work, "ntfs.img")
-    fat_image(esp, 40 * MIB, {"/EFI/Microsoft/Boot/bootstat.dat": esp_log, "/EFI/old.dat": esp_log},
+    fat_image(esp, 40 * MIB, {"/EFI/Boot/events.dat": esp_log, "/EFI/old.dat": esp_log},
               deleted=["/EFI/old.dat"])
     ntfs_image(work, ntfs, 24 * MIB,
-               {"/Windows/bootstat.dat": sys_log, "/old/copy.dat": sys_log, "/Windows/other.dat": other},
+               {"/Windows/events.dat": sys_log, "/old/copy.dat": sys_log, "/Windows/other.dat": other},
                ["/old/copy.dat"], args.ntfs_delete)
     disk = os.path.join(work, "disk.raw")
     with open(disk, "wb") as f:
         f.truncate(100 * MIB)
     sh("sgdisk", "-n1:2048:+40M", "-t1:ef00", "-c1:EFI system partition",
-       "-n2:0:+16M", "-t2:0c01", "-c2:Microsoft reserved partition",
+       "-n2:0:+16M", "-t2:0c01", "-c2:Reserved partition",
        "-n3:0:+24M", "-t3:0700", "-c3:Basic data partition",
        "-n4:0:+8M", "-t4:0700", disk)
     place(disk, esp, 2048)
@@ -200,10 +200,10 @@ def check_all(c, work, args):
     esp_at, ntfs_at = 2048 * SECTOR, (2048 + 56 * 2048) * SECTOR
     found = [
         (f"@{esp_at}:/EFI/_ld.dat (deleted, entry 23)", esp_log),
-        (f"@{esp_at}:/EFI/Microsoft/Boot/bootstat.dat", esp_log),
+        (f"@{esp_at}:/EFI/Boot/events.dat", esp_log),
         (f"@{(2048 + 40 * 2048) * SECTOR}", None, "No file system found"),
         (f"@{ntfs_at}:/old/copy.dat (deleted, entry 66)", sys_log),
-        (f"@{ntfs_at}:/Windows/bootstat.dat", sys_log),
+        (f"@{ntfs_at}:/Windows/events.dat", sys_log),
         (f"@{(2048 + 80 * 2048) * SECTOR}", None, "Possibly encrypted volume"),
     ]
     check_found_logs(c, "disk.raw", found)
@@ -213,7 +213,7 @@ def check_all(c, work, args):
              [(v["partition_offset"], v["partition"], v["file_system"], v["candidates"], v["logs"],
                v["problem"]) for v in volumes],
              [(esp_at, "EFI system partition", "fat32", 2, 2, None),
-              ((2048 + 40 * 2048) * SECTOR, "Microsoft reserved partition", None, 0, 0,
+              ((2048 + 40 * 2048) * SECTOR, "Reserved partition", None, 0, 0,
                "No file system found"),
               (ntfs_at, "Basic data partition", "ntfs", 3, 2, None),
               ((2048 + 80 * 2048) * SECTOR, None, None, 0, 0, "Possibly encrypted volume")])
@@ -234,19 +234,19 @@ def check_all(c, work, args):
         c.expect(f"{name} against disk.raw", got, (status, out.replace('"disk.raw', f'"{name}')))
 
     # A bare FAT32 file system, no partition table: one volume at offset 0.
-    fat_image(os.path.join(work, "bare.img"), 40 * MIB, {"/bootstat.dat": esp_log})
-    check_found_logs(c, "bare.img", [("@0:/bootstat.dat", esp_log)])
+    fat_image(os.path.join(work, "bare.img"), 40 * MIB, {"/events.dat": esp_log})
+    check_found_logs(c, "bare.img", [("@0:/events.dat", esp_log)])
 
     # A name that is not UTF-8 (ext4, whose names are bytes), and an image
     # without a log: a file of the log's length that is none.
     tree = tempfile.mkdtemp(dir=work)
-    shutil.copy(esp_log, os.path.join(tree.encode(), b"boot\xffstat.dat"))
+    shutil.copy(esp_log, os.path.join(tree.encode(), b"ev\xffents.dat"))
     shutil.copy(other, os.path.join(tree, "other.dat"))
     ext = os.path.join(work, "ext.img")
     with open(ext, "wb") as f:
         f.truncate(8 * MIB)
     sh("mkfs.ext4", "-q", "-d", tree, ext)
-    check_found_logs(c, "ext.img", [("@0:/boot\ufffdstat.dat", esp_log)])
+    check_found_logs(c, "ext.img", [("@0:/ev\ufffdents.dat", esp_log)])
     fat_image(os.path.join(work, "nolog.img"), 40 * MIB, {"/other.dat": other})
     c.expect("an image without a log", c.run("--image", "nolog.img"), (1, "==> nolog.img <==\nNo log found\n"))
     c.expect("an image without a log, CSV", c.run("--image", "--csv", "nolog.img")[1].splitlines()[1:],
@@ -355,7 +355,7 @@ def check_bad_images(c, work, disk, esp):
     c.expect("an MBR with a partition past the end", (status, headings, out.endswith(
         "Partition starts past the end of the image\n")),
              (1, ["==> mbr.raw@1048576:/EFI/_ld.dat (deleted, entry 23) <==",
-                  "==> mbr.raw@1048576:/EFI/Microsoft/Boot/bootstat.dat <==",
+                  "==> mbr.raw@1048576:/EFI/Boot/events.dat <==",
                   "==> mbr.raw@102400000 <=="], True))
 
 
