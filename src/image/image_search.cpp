@@ -328,7 +328,8 @@ class Search {
 VolumeSystem OpenVolumeSystem(TSK_IMG_INFO* img, std::vector<std::string>& errors) {
   tsk_error_reset();
   if (TSK_VS_INFO* vs = tsk_vs_open(img, 0, TSK_VS_TYPE_DETECT)) return VolumeSystem(vs);
-  if (IsReadFailure(LastError())) errors.push_back(LastError().text);
+  const Error error = LastError();
+  if (IsReadFailure(error)) errors.push_back(error.text);
   return nullptr;
 }
 

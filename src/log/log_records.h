@@ -6,9 +6,8 @@
 #include <cstddef>
 #include <cstdint>
 #include <iterator>
-#include <string_view>
-
 #include <optional>
+#include <string_view>
 #include <variant>
 
 #include "log/loaded_log.h"
