@@ -50,7 +50,20 @@ endif()
 
 if(quenthar_images)
   message(STATUS "Disk images: read with libtsk")
-  add_library(quenthar_image STATIC src/image/image_search.cpp)
+  find_path(SECCOMP_INCLUDE_DIR seccomp.h)
+  if(QUENTHAR_STATIC_PROGRAM)
+    find_library(SECCOMP_LIBRARY libseccomp.a)
+  else()
+    find_library(SECCOMP_LIBRARY seccomp)
+  endif()
+  if(NOT SECCOMP_INCLUDE_DIR OR NOT SECCOMP_LIBRARY)
+    message(FATAL_ERROR "Disk images are searched in sandboxed workers, which need libseccomp-dev")
+  endif()
+  # The image libraries run only in the workers; this side checks what they send.
+  add_library(quenthar_image STATIC src/image/image_search.cpp src/image/messages.cpp
+              src/image/tsk_search.cpp src/image/worker_posix.cpp src/image/sandbox_linux.cpp)
+  target_compile_definitions(quenthar_image PRIVATE
+                             QUENTHAR_SANITIZED=$<BOOL:${QUENTHAR_SANITIZE}>)
   if(QUENTHAR_STATIC_PROGRAM)
     # After the archives that call them, so that the linker takes them.
     add_library(quenthar_no_network STATIC src/image/no_network.cpp)
@@ -58,13 +71,14 @@ if(quenthar_images)
     list(APPEND image_libraries quenthar_no_network Threads::Threads ${CMAKE_DL_LIBS})
   endif()
   target_include_directories(quenthar_image SYSTEM PRIVATE ${TSK_INCLUDE_DIR} ${EWF_INCLUDE_DIR}
-                             ${OPENSSL_EVP_INCLUDE_DIR})
+                             ${OPENSSL_EVP_INCLUDE_DIR} ${SECCOMP_INCLUDE_DIR})
   # OpenSSL's configuration headers lie in the architecture's own folder.
   if(CMAKE_LIBRARY_ARCHITECTURE AND EXISTS ${OPENSSL_EVP_INCLUDE_DIR}/${CMAKE_LIBRARY_ARCHITECTURE})
     target_include_directories(quenthar_image SYSTEM PRIVATE
                                ${OPENSSL_EVP_INCLUDE_DIR}/${CMAKE_LIBRARY_ARCHITECTURE})
   endif()
-  target_link_libraries(quenthar_image PUBLIC quenthar_log PRIVATE ${image_libraries})
+  target_link_libraries(quenthar_image PUBLIC quenthar_log PRIVATE ${image_libraries}
+                        ${SECCOMP_LIBRARY})
 elseif(QUENTHAR_IMAGES STREQUAL "ON")
   message(FATAL_ERROR "Disk images asked for, but ${images_why}")
 else()

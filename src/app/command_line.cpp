@@ -2,6 +2,8 @@
 
 #include <string_view>
 
+#include "app/images.h"
+
 namespace quenthar {
 namespace {
 
@@ -23,19 +25,44 @@ bool IsHelp(const platform::ArgChar* arg) {
 
 bool IsVersion(const platform::ArgChar* arg) { return Is(arg, "-V") || Is(arg, "--version"); }
 
-CommandLine Just(Action action) { return {action, Form::kText, {}, {}}; }
+CommandLine Just(Action action) { return {action, Form::kText, {}, {}, false, {}}; }
 
 CommandLine UsageError(const std::string& message) {
-  return {Action::kUsage, Form::kText, {}, "quenthar: " + message + "\n"};
+  return {Action::kUsage, Form::kText, {}, "quenthar: " + message + "\n", false, {}};
 }
 
-CommandLine Report(Form form, std::vector<const platform::ArgChar*> paths, bool images = false) {
-  return {Action::kReport, form, std::move(paths), {}, images};
+CommandLine Report(Form form, std::vector<const platform::ArgChar*> paths, bool images = false,
+                   ImageLimits limits = {}) {
+  return {Action::kReport, form, std::move(paths), {}, images, limits};
+}
+
+// A whole number from 1 to `max`, in decimal digits only.
+bool ParseWhole(const platform::ArgChar* arg, std::uint64_t max, std::uint64_t& value) {
+  value = 0;
+  if (arg == nullptr || arg[0] == 0) return false;
+  for (std::size_t i = 0; arg[i] != 0; ++i) {
+    if (arg[i] < '0' || arg[i] > '9') return false;
+    value = value * 10 + static_cast<std::uint64_t>(arg[i] - '0');
+    if (value > max) return false;
+  }
+  return value >= 1;
+}
+
+// The image search's options: each is refused without --image.
+constexpr std::string_view kTimeLimit = "--time-limit";
+constexpr std::string_view kMemoryLimit = "--memory-limit";
+constexpr std::string_view kNoSandbox = "--no-sandbox";
+
+std::string NeedsWhole(std::string_view option) {
+  return option == kTimeLimit ? "--time-limit needs a whole number of seconds from 1 to " +
+                                    std::to_string(kMaxTimeLimit)
+                              : "--memory-limit needs a whole number of MiB from 1 to " +
+                                    std::to_string(kMaxMemoryLimit);
 }
 
 // --image, where the build cannot read images, or without an image.
 CommandLine ImageUsageError() {
-  return UsageError(kReadsImages ? "no image given" : "--image is not available in this build");
+  return UsageError(ReadsImages() ? "no image given" : "--image is not available in this build");
 }
 
 }  // namespace
@@ -49,6 +76,10 @@ CommandLine ParseCommandLine(int argc, const platform::ArgChar* const* argv) {
     if (IsVersion(arg)) return Just(Action::kVersion);
     if (Is(arg, "--json") || Is(arg, "--csv")) return UsageError("no log file given");
     if (Is(arg, "--image")) return ImageUsageError();
+    if (Is(arg, kTimeLimit) || Is(arg, kMemoryLimit)) {
+      return UsageError(NeedsWhole(Is(arg, kTimeLimit) ? kTimeLimit : kMemoryLimit));
+    }
+    if (Is(arg, kNoSandbox)) return UsageError("--no-sandbox is only for --image");
     return Report(Form::kText, {arg});
   }
 
@@ -57,6 +88,9 @@ CommandLine ParseCommandLine(int argc, const platform::ArgChar* const* argv) {
   bool json = false;
   bool csv = false;
   bool images = false;
+  ImageLimits limits;
+  std::string bad_value;                 // the first image option without its number
+  std::string_view image_option;         // the first image option given
   const platform::ArgChar* unknown = nullptr;
   std::vector<const platform::ArgChar*> paths;
   bool options_ended = false;
@@ -74,6 +108,21 @@ CommandLine ParseCommandLine(int argc, const platform::ArgChar* const* argv) {
       csv = true;
     } else if (Is(arg, "--image")) {
       images = true;
+    } else if (Is(arg, kTimeLimit) || Is(arg, kMemoryLimit)) {
+      const bool time = Is(arg, kTimeLimit);
+      if (image_option.empty()) image_option = time ? kTimeLimit : kMemoryLimit;
+      std::uint64_t value = 0;
+      const platform::ArgChar* given = i + 1 < argc ? argv[++i] : nullptr;
+      if (!ParseWhole(given, time ? kMaxTimeLimit : kMaxMemoryLimit, value)) {
+        if (bad_value.empty()) bad_value = NeedsWhole(time ? kTimeLimit : kMemoryLimit);
+      } else if (time) {
+        limits.time_limit_s = static_cast<unsigned>(value);
+      } else {
+        limits.memory_limit_mib = value;
+      }
+    } else if (Is(arg, kNoSandbox)) {
+      if (image_option.empty()) image_option = kNoSandbox;
+      limits.sandbox = false;
     } else if (Is(arg, "--")) {
       options_ended = true;
     } else if (unknown == nullptr) {
@@ -85,12 +134,14 @@ CommandLine ParseCommandLine(int argc, const platform::ArgChar* const* argv) {
   if (unknown != nullptr) {
     return UsageError("unknown option '" + platform::ArgumentText(unknown) + "'");
   }
+  if (!bad_value.empty()) return UsageError(bad_value);
   if (json && csv) return UsageError("--json and --csv cannot be combined");
   const Form form = json ? Form::kJsonLines : csv ? Form::kCsv : Form::kText;
   if (images) {
-    if (!kReadsImages || paths.empty()) return ImageUsageError();
-    return Report(form, std::move(paths), true);
+    if (!ReadsImages() || paths.empty()) return ImageUsageError();
+    return Report(form, std::move(paths), true, limits);
   }
+  if (!image_option.empty()) return UsageError(std::string(image_option) + " is only for --image");
   if (json || csv) {
     if (paths.empty()) return UsageError("no log file given");
     return Report(form, std::move(paths));

@@ -1,6 +1,7 @@
 // What the command line asks for.
 #pragma once
 
+#include <cstdint>
 #include <string>
 #include <vector>
 
@@ -16,12 +17,15 @@ enum class Action {
   kReport,   // the report of `paths` (disk images when `images`), in `form`
 };
 
-/// Whether this build reads disk images: itself, or through its companion.
-#if QUENTHAR_IMAGES || defined(QUENTHAR_IMAGE_COMPANION)
-inline constexpr bool kReadsImages = true;
-#else
-inline constexpr bool kReadsImages = false;
-#endif
+/// How each search of a disk image is bounded and confined.
+struct ImageLimits {
+  unsigned time_limit_s = 600;            // --time-limit SECONDS
+  std::uint64_t memory_limit_mib = 1024;  // --memory-limit MIB
+  bool sandbox = true;                    // not with --no-sandbox
+};
+
+inline constexpr unsigned kMaxTimeLimit = 86400;
+inline constexpr std::uint64_t kMaxMemoryLimit = 1u << 20;
 
 struct CommandLine {
   Action action = Action::kUsage;
@@ -29,13 +33,14 @@ struct CommandLine {
   std::vector<const platform::ArgChar*> paths;
   std::string message;
   bool images = false;
+  ImageLimits limits;
 };
 
 /// Reads the arguments (argv[0] is the program). One argument is a log's path
-/// unless it is exactly an option that needs no path (or --json, --csv,
-/// --image); with
-/// more, options may stand anywhere before "--" and every argument after it is
-/// a path.
+/// unless it is exactly an option that needs no path, or one that needs more
+/// (--json, --csv, --image and the image search's options); with more,
+/// options may stand anywhere before "--" and every argument after it is a
+/// path.
 CommandLine ParseCommandLine(int argc, const platform::ArgChar* const* argv);
 
 }  // namespace quenthar

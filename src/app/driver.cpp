@@ -5,10 +5,8 @@
 #include <string_view>
 
 #include "app/command_line.h"
+#include "app/images.h"
 #include "log/loaded_log.h"
-#if QUENTHAR_IMAGES
-#include "image/image_search.h"
-#endif
 
 namespace quenthar {
 namespace {
@@ -53,9 +51,9 @@ constexpr std::string_view kHelpRest =
 
 void PutHelp(Output& out) {
   out.Put(kHelpUsage);
-  if (kReadsImages) out.Put(kHelpImageUsage);
+  if (ReadsImages()) out.Put(kHelpImageUsage);
   out.Put(kHelpOptions);
-  if (kReadsImages) out.Put(kHelpImageOption);
+  if (ReadsImages()) out.Put(kHelpImageOption);
   out.Put(kHelpRest);
 }
 
@@ -67,25 +65,6 @@ using File = std::unique_ptr<std::FILE, FileCloser>;
 // Reads exactly n bytes at the stream's position; false on a short read.
 bool ReadExactly(std::FILE* stream, std::uint8_t* into, std::size_t n) {
   return std::fread(into, 1, n, stream) == n;
-}
-
-// Reports a log whose header was read: the header record, then the entries of
-// the region that load(into, n) reads into a buffer of exactly the size that
-// may be loaded, or "Can't read data" when it could not read it whole.
-template <typename Load>
-int ReportLoadedLog(Renderer& r, const LogForm& form, const LogHeader& header, Load&& load) {
-  Render(r, HeaderOf(form, header));
-  // Sized exactly to what may be loaded, so that any read past it is an error
-  // the sanitizers see. A short read is a read error or a file that shrank:
-  // the region cannot be trusted, and none of it is used.
-  const std::size_t capacity = LoadedCapacity(form, header);
-  const auto buffer = std::make_unique_for_overwrite<std::uint8_t[]>(capacity);
-  if (!load(buffer.get(), capacity)) {
-    Render(r, Problem::kCantReadData);
-    return kExitFailure;
-  }
-  ReportEntries(r, LoadedLog{form, header, buffer.get(), capacity});
-  return kExitOk;
 }
 
 int ReportLogFile(Renderer& r, const platform::ArgChar* path) {
@@ -129,50 +108,6 @@ int ReportLogStream(Renderer& r, const platform::Input& opened) {
   });
 }
 
-#if QUENTHAR_IMAGES
-namespace {
-
-// A log found in an image, reported as a file of the same bytes is.
-int ReportFoundLog(Renderer& r, const image::FoundLog& found) {
-  const LogForm form = *FormOfLength(static_cast<std::int64_t>(found.bytes.size()));
-  const std::uint8_t* header_at = found.bytes.data() + form.header_offset;
-  return ReportLoadedLog(r, form, LogHeader::Decode(header_at),
-                         [&found, header_at](std::uint8_t* into, std::size_t n) {
-                           if (!found.read_whole) return false;
-                           std::copy_n(header_at + LogHeader::kSize, n, into);
-                           return true;
-                         });
-}
-
-// Every log in an image, each after its `log` record (or heading), and what
-// the search of each volume saw.
-int ReportImage(Renderer& r, const platform::ArgChar* path) {
-  const std::string name = platform::ArgumentText(path);
-  int status = kExitOk;
-  const image::SearchEvents events{[&r, &status](const image::FoundLog& found) {
-                                     const std::string source = found.location.Source();
-                                     BeginBlock(r, source);
-                                     BeginLog(r, source);
-                                     Render(r, found.location);
-                                     if (ReportFoundLog(r, found) != kExitOk) status = kExitFailure;
-                                   },
-                                   [&r](const VolumeRecord& volume) { Render(r, volume); }};
-  const image::SearchResult result = image::SearchImage(name, path, events);
-  const auto image_problem = [&r, &name](Problem problem) {
-    BeginBlock(r, name);
-    BeginLog(r, name);
-    Render(r, problem);
-    return kExitFailure;
-  };
-  if (!result.opened) return image_problem(Problem::kCantOpenInput);
-  if (result.incomplete) image_problem(Problem::kImageIncomplete);
-  if (result.logs == 0) return image_problem(Problem::kNoLogFound);
-  return result.failed ? kExitFailure : status;
-}
-
-}  // namespace
-#endif
-
 OutputPlan PlanOutput(bool console, Form form) {
   if (console) return {true, false, TextEncoding::kUtf8};
   return {false, form != Form::kText, TextEncoding::kNarrow};
@@ -195,25 +130,13 @@ int RunTool(int argc, const platform::ArgChar* const* argv) {
     case Action::kHelp: PutHelp(out); break;
     case Action::kVersion: out.Put("quenthar " QUENTHAR_VERSION "\n"); break;
     case Action::kReport: {
-#if defined(QUENTHAR_IMAGE_COMPANION)
-      // The disk-image code is a program of its own, so that a report of a
-      // log file does not pay for loading it. Nothing has been written yet.
       if (command.images) {
-        platform::ExecCompanion(QUENTHAR_IMAGE_COMPANION, argv);
-        out.Put("quenthar: can't run " QUENTHAR_IMAGE_COMPANION "\n");
-        status = kExitFailure;
+        status = ReportImages(out, plan.encoding, command, argv);
         break;
       }
-#endif
       Renderer r{command.form, out, plan.encoding, {}, {}};
       BeginRun(r);
       for (const platform::ArgChar* path : command.paths) {
-#if QUENTHAR_IMAGES
-        if (command.images) {
-          if (ReportImage(r, path) != kExitOk) status = kExitFailure;
-          continue;
-        }
-#endif
         BeginLog(r, r.form == Form::kText ? std::string() : platform::ArgumentText(path));
         if (ReportLogFile(r, path) != kExitOk) status = kExitFailure;
       }

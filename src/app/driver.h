@@ -2,9 +2,12 @@
 // the region load and the walk.
 #pragma once
 
+#include <cstddef>
 #include <cstdio>
+#include <memory>
 
 #include "platform/platform.h"
+#include "log/loaded_log.h"
 #include "report/report.h"
 
 namespace quenthar {
@@ -35,5 +38,25 @@ int RunTool(int argc, const platform::ArgChar* const* argv);
 /// stream is closed here. The text form creates the empty quenthar.log after
 /// the length check. Returns the exit status.
 int ReportLogStream(Renderer& r, const platform::Input& opened);
+
+/// Reports a log whose header was read: the header record, then the entries of
+/// the region that load(into, n) reads into a buffer of exactly the size that
+/// may be loaded, or "Can't read data" when it could not read it whole.
+template <typename Load>
+int ReportLoadedLog(Renderer& r, const LogForm& form, const LogHeader& header, Load&& load) {
+  Render(r, HeaderOf(form, header));
+  // Sized exactly to what may be loaded, so that any read past it is an error
+  // the sanitizers see. A short read is a read error or a file that shrank:
+  // the region cannot be trusted, and none of it is used.
+  const std::size_t capacity = LoadedCapacity(form, header);
+  const auto buffer = std::make_unique_for_overwrite<std::uint8_t[]>(capacity);
+  if (!load(buffer.get(), capacity)) {
+    Render(r, Problem::kCantReadData);
+    return kExitFailure;
+  }
+  ReportEntries(r, LoadedLog{form, header, buffer.get(), capacity});
+  return kExitOk;
+}
+
 
 }  // namespace quenthar

@@ -1,14 +1,17 @@
 // Finds the logs in a disk image: every allocated partition (or the whole
 // image without a partition table), every file system in them, allocated and
-// deleted files. Everything of the disk-image library stays behind this
-// header: the rest of the program gets a log's place and its bytes.
+// deleted files. The image libraries run only in workers (image/worker.h),
+// one to list the image's volumes and one per volume; this side checks all
+// they send and hands the rest of the program a log's place and its bytes.
 #pragma once
 
 #include <cstdint>
 #include <functional>
+#include <optional>
 #include <string>
 #include <vector>
 
+#include "image/worker.h"
 #include "log/image_records.h"
 
 namespace quenthar::image {
@@ -28,13 +31,16 @@ struct SearchEvents {
 
 struct SearchResult {
   bool opened = false;      // false: not a regular file or block device, or no image
-  bool failed = false;      // a read, a table or a walk failed somewhere
+  bool failed = false;      // a read, a table, a walk or a worker failed somewhere
   bool incomplete = false;  // segments of the image are missing or damaged
+  std::optional<std::string> failure;  // why the image's volumes could not be listed
   std::uint64_t logs = 0;
 };
 
-/// Searches the image at `path`, named `name` (UTF-8) in what it reports.
-/// Only a regular file or a block device is opened.
-SearchResult SearchImage(const std::string& name, const char* path, const SearchEvents& events);
+/// Searches the image at `path`, named `name` (UTF-8) in what it reports,
+/// each worker under `limits`. Only a regular file or a block device is
+/// opened.
+SearchResult SearchImage(const std::string& name, const char* path, const WorkerLimits& limits,
+                         const SearchEvents& events);
 
 }  // namespace quenthar::image

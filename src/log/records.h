@@ -69,6 +69,13 @@ struct LogHeader {
   }
 };
 
+/// Whether a header is a log's, as a search of a disk image tells one from
+/// any other file of the same length: its third field is 65,536 and its Ver
+/// is 1 to 255.
+inline bool HasLogSignature(const LogHeader& header) {
+  return header.reserved == 65536 && header.ver >= 1 && header.ver <= 255;
+}
+
 struct EntryHeader {
   static constexpr std::size_t kSize = 40;
   std::int32_t time;

@@ -183,8 +183,12 @@ void WriteCsv(Output& out, const std::string& source_cell, const EndRecord& reco
 }
 
 void WriteCsv(Output& out, const std::string& source_cell, Problem problem) {
+  WriteCsvError(out, source_cell, TextOf(problem).problem);
+}
+
+void WriteCsvError(Output& out, const std::string& source_cell, std::string_view problem) {
   Row row(out, source_cell, "error");
-  PutTextCell(row.At(kProblem), TextOf(problem).problem, false);
+  PutTextCell(row.At(kProblem), problem, false);
   row.End();
 }
 

@@ -22,5 +22,7 @@ void WriteCsv(Output& out, const std::string& source_cell, const EntryRecord& re
               std::string& scratch);
 void WriteCsv(Output& out, const std::string& source_cell, const EndRecord& record);
 void WriteCsv(Output& out, const std::string& source_cell, Problem problem);
+/// An error row of a problem worded at run time.
+void WriteCsvError(Output& out, const std::string& source_cell, std::string_view problem);
 
 }  // namespace quenthar

@@ -232,9 +232,13 @@ void WriteJson(Output& out, const VolumeRecord& volume) {
 }
 
 void WriteJson(Output& out, const std::string& prefix, Problem problem) {
+  WriteJsonError(out, prefix, TextOf(problem).problem);
+}
+
+void WriteJsonError(Output& out, const std::string& prefix, std::string_view problem) {
   out.Put(prefix);
   out.Put("error\",\"problem\":");
-  PutJsonString(out, TextOf(problem).problem);
+  PutJsonString(out, problem);
   out.Put("}\n");
 }
 

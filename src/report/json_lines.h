@@ -18,6 +18,8 @@ void WriteJson(Output& out, const std::string& prefix, const HeaderRecord& recor
 void WriteJson(Output& out, const std::string& prefix, const EntryRecord& record);
 void WriteJson(Output& out, const std::string& prefix, const EndRecord& record);
 void WriteJson(Output& out, const std::string& prefix, Problem problem);
+/// An error record of a problem worded at run time.
+void WriteJsonError(Output& out, const std::string& prefix, std::string_view problem);
 
 /// The records of the image search: where a log lies (with its log's prefix),
 /// and what the search of a volume saw.

@@ -50,6 +50,17 @@ void Render(Renderer& r, Problem problem) {
   }
 }
 
+void RenderFailure(Renderer& r, std::string_view problem) {
+  switch (r.form) {
+    case Form::kText:
+      r.out.Put(problem);
+      r.out.Put("\n");
+      return;
+    case Form::kJsonLines: return WriteJsonError(r.out, r.source, problem);
+    case Form::kCsv: return WriteCsvError(r.out, r.source, problem);
+  }
+}
+
 void BeginBlock(Renderer& r, std::string_view heading) {
   if (r.form != Form::kText) return;
   if (r.in_block) {
@@ -75,7 +86,10 @@ void Render(Renderer& r, const VolumeRecord& volume) {
       r.out.Put("\n");
       return;
     case Form::kJsonLines: return WriteJson(r.out, volume);
-    case Form::kCsv: return;
+    case Form::kCsv:
+      if (!volume.search_failed || !volume.problem) return;
+      BeginLog(r, volume.volume.Source());
+      return WriteCsvError(r.out, r.source, *volume.problem);
   }
 }
 

@@ -35,6 +35,10 @@ void Render(Renderer& r, const EntryRecord& record);
 void Render(Renderer& r, const EndRecord& record);
 void Render(Renderer& r, Problem problem);
 
+/// A problem of the image search's own, worded at run time: an error record,
+/// or in the text form the problem on a line of its own.
+void RenderFailure(Renderer& r, std::string_view problem);
+
 /// Starts a block of an image's text report: "==> HEADING <==" on a line of
 /// its own, after an empty line (and first a line end, where the block before
 /// lacks one) when a block came before it. Nothing in the structured forms.
@@ -45,7 +49,8 @@ void BeginBlock(Renderer& r, std::string_view heading);
 void Render(Renderer& r, const LogLocation& log);
 
 /// What the search of a volume saw: the `volume` record in JSON Lines; in the
-/// text form, a block with its problem when it has one; nothing in CSV.
+/// text form, a block with its problem when it has one; in CSV, an error row
+/// of the volume only when its search itself failed.
 void Render(Renderer& r, const VolumeRecord& volume);
 
 /// Walks the log's entries, rendering each, and then how the walk ended.

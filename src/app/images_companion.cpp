@@ -1,0 +1,17 @@
+#include "app/images.h"
+
+namespace quenthar {
+
+bool ReadsImages() { return true; }
+
+// The disk-image code is a program of its own, so that a report of a log
+// file does not pay for loading it: it runs in this process's place, on the
+// same command line.
+int ReportImages(Output& out, TextEncoding /*encoding*/, const CommandLine& /*command*/,
+                 const platform::ArgChar* const* argv) {
+  platform::ExecCompanion(QUENTHAR_IMAGE_COMPANION, argv);
+  out.Put("quenthar: can't run " QUENTHAR_IMAGE_COMPANION "\n");
+  return kExitFailure;
+}
+
+}  // namespace quenthar

@@ -1,0 +1,13 @@
+#include "app/images.h"
+
+namespace quenthar {
+
+bool ReadsImages() { return false; }
+
+// The command line refuses --image in this build.
+int ReportImages(Output& /*out*/, TextEncoding /*encoding*/, const CommandLine& /*command*/,
+                 const platform::ArgChar* const* /*argv*/) {
+  return kExitFailure;
+}
+
+}  // namespace quenthar

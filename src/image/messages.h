@@ -1,0 +1,97 @@
+// What a worker sends the output process: frames of a kind and a body, the
+// body a sequence of little-endian integers, strings and byte strings. The
+// reader checks every length against the bytes that are there; the output
+// process checks what the values say.
+#pragma once
+
+#include <cstddef>
+#include <cstdint>
+#include <optional>
+#include <string>
+#include <string_view>
+#include <vector>
+
+namespace quenthar::image {
+
+enum class MessageKind : std::uint8_t {
+  // Either worker, as its only message.
+  kSandboxRefused = 1,  // text: why the sandbox cannot be set up
+  // The worker that opens an image and lists its volumes, in this order.
+  kImageNotOpened,      // u8 1 when the library ran out of memory, text: its error
+  kImageOpened,         // u64: the image's size in bytes
+  kImageIncomplete,     // segments of the image are missing or damaged
+  kVolumeToSearch,      // u64 offset, optional text: the partition's description
+  kVolumeUnsearched,    // u64 offset, optional text, text: problem, u8 1 when a failure
+  kVolumesListed,       // last
+  // The worker that searches one volume, in this order.
+  kFileSystem,          // text: the library's name of its type
+  kLog,                 // text path, u64 address, u8 allocated, u64 size, bytes (whole, or its header)
+  kVolumeSearched,      // u64 files, u64 candidates, u64 logs, optional text: problem, u8 failed; last
+};
+
+/// No frame is longer: a log, and a path of the deepest tree the search follows.
+inline constexpr std::size_t kMaxFrame = 4u << 20;
+/// No text of a worker's is longer.
+inline constexpr std::size_t kMaxText = 1u << 20;
+
+/// One frame being put together: u32 length of what follows, u8 kind, body.
+class MessageWriter {
+ public:
+  explicit MessageWriter(MessageKind kind);
+  MessageWriter& U8(std::uint8_t v);
+  MessageWriter& U64(std::uint64_t v);
+  MessageWriter& Text(std::string_view text);  // u32 length, bytes
+  MessageWriter& OptionalText(const std::optional<std::string>& text);  // u8 present, then Text
+  MessageWriter& Bytes(const std::uint8_t* p, std::size_t n);           // u32 length, bytes
+  /// The whole frame, its length filled in.
+  const std::vector<std::uint8_t>& Frame();
+
+ private:
+  std::vector<std::uint8_t> frame_;
+};
+
+/// Reads a body; after the first read past its end every read fails and
+/// leaves its target as it was.
+class MessageReader {
+ public:
+  MessageReader(const std::uint8_t* body, std::size_t n) : at_(body), end_(body + n) {}
+  bool U8(std::uint8_t& v);
+  bool Flag(bool& v);  // a u8 that must be 0 or 1
+  bool U64(std::uint64_t& v);
+  /// UTF-8 text of at most kMaxText bytes without NUL; anything else fails.
+  bool Text(std::string& text);
+  bool OptionalText(std::optional<std::string>& text);
+  bool Bytes(std::vector<std::uint8_t>& bytes);
+  /// True when every read succeeded and the body is used up.
+  [[nodiscard]] bool Done() const { return ok_ && at_ == end_; }
+
+ private:
+  bool Take(std::size_t n, const std::uint8_t*& p);
+  const std::uint8_t* at_;
+  const std::uint8_t* end_;
+  bool ok_ = true;
+};
+
+/// A frame taken off the channel.
+struct Message {
+  MessageKind kind;
+  const std::uint8_t* body;
+  std::size_t size;
+};
+
+/// Cuts frames out of the bytes that arrive, in any pieces.
+class FrameBuffer {
+ public:
+  void Append(const std::uint8_t* p, std::size_t n);
+  /// The next whole frame, valid until the next Append; nullopt when none is
+  /// whole yet. Sets `broken` for a frame that cannot be one (too long, empty).
+  std::optional<Message> Next(bool& broken);
+  /// True when no byte of a frame is left over.
+  [[nodiscard]] bool Empty() const { return used_ == bytes_.size(); }
+
+ private:
+  std::vector<std::uint8_t> bytes_;
+  std::size_t used_ = 0;
+};
+
+}  // namespace quenthar::image

@@ -1,0 +1,158 @@
+#include <fcntl.h>
+#include <linux/fs.h>
+#include <linux/landlock.h>
+#include <seccomp.h>
+#include <sys/mman.h>
+#include <sys/prctl.h>
+#include <sys/stat.h>
+#include <sys/syscall.h>
+#include <unistd.h>
+
+#include <cerrno>
+#include <cstring>
+#include <memory>
+#include <utility>
+
+#include "image/sandbox.h"
+
+namespace quenthar::image {
+namespace {
+
+// Landlock's rights to files, by the first ABI version that has them; the
+// later truncate right is not in every kernel's headers.
+constexpr std::uint64_t kTruncate = 1ULL << 14;
+constexpr std::uint64_t kFileRightsOfAbi[] = {0, (1ULL << 13) - 1, (1ULL << 14) - 1,
+                                              (1ULL << 14) - 1 + kTruncate};
+constexpr std::uint64_t kReadFile = LANDLOCK_ACCESS_FS_READ_FILE;
+constexpr std::uint64_t kReadTree = LANDLOCK_ACCESS_FS_READ_FILE | LANDLOCK_ACCESS_FS_READ_DIR;
+
+struct Descriptor {
+  int fd;
+  explicit Descriptor(int f) : fd(f) {}
+  ~Descriptor() {
+    if (fd >= 0) close(fd);
+  }
+  Descriptor(const Descriptor&) = delete;
+  Descriptor& operator=(const Descriptor&) = delete;
+};
+
+// Limits file access to reading what the policy names. Best effort: a kernel
+// without Landlock, or an environment that refuses it, leaves only the filter.
+void RestrictFiles(const SandboxPolicy& policy) {
+  const long abi = syscall(SYS_landlock_create_ruleset, nullptr, 0, LANDLOCK_CREATE_RULESET_VERSION);
+  if (abi < 1) return;
+  const std::uint64_t handled = kFileRightsOfAbi[abi < 3 ? abi : 3];
+  landlock_ruleset_attr attr{};
+  attr.handled_access_fs = handled;
+  const Descriptor ruleset(static_cast<int>(
+      syscall(SYS_landlock_create_ruleset, &attr, sizeof attr, 0)));
+  if (ruleset.fd < 0) return;
+  for (const std::string& path : policy.readable) {
+    const Descriptor at(open(path.c_str(), O_PATH | O_CLOEXEC));
+    struct stat st {};
+    if (at.fd < 0 || fstat(at.fd, &st) != 0) continue;
+    landlock_path_beneath_attr rule{};
+    rule.allowed_access = S_ISDIR(st.st_mode) ? kReadTree : kReadFile;
+    rule.parent_fd = at.fd;
+    syscall(SYS_landlock_add_rule, ruleset.fd, LANDLOCK_RULE_PATH_BENEATH, &rule, 0);
+  }
+  syscall(SYS_landlock_restrict_self, ruleset.fd, 0);
+}
+
+struct FilterReleaser {
+  void operator()(void* ctx) const { seccomp_release(ctx); }
+};
+
+// What reading an image takes of the statically linked libraries (and of the
+// sanitizers' runtime in that build): reading and seeking, asking about
+// files, memory, locks, the clock, and ending, by a signal too.
+constexpr int kAllowed[] = {
+    SCMP_SYS(read),           SCMP_SYS(readv),         SCMP_SYS(pread64),
+    SCMP_SYS(preadv),         SCMP_SYS(lseek),         SCMP_SYS(close),
+    SCMP_SYS(fstat),          SCMP_SYS(newfstatat),    SCMP_SYS(statx),
+    SCMP_SYS(access),         SCMP_SYS(faccessat),     SCMP_SYS(faccessat2),
+    SCMP_SYS(getcwd),         SCMP_SYS(fcntl),         SCMP_SYS(brk),
+    SCMP_SYS(munmap),         SCMP_SYS(mremap),        SCMP_SYS(madvise),
+    SCMP_SYS(futex),          SCMP_SYS(sysinfo),       SCMP_SYS(getpid),
+    SCMP_SYS(gettid),         SCMP_SYS(rt_sigprocmask), SCMP_SYS(rt_sigaction),
+    SCMP_SYS(rt_sigreturn),   SCMP_SYS(sched_yield),   SCMP_SYS(clock_gettime),
+    SCMP_SYS(gettimeofday),   SCMP_SYS(getrandom),     SCMP_SYS(exit),
+    SCMP_SYS(exit_group),
+};
+
+// Adds a rule; a system call this architecture lacks (a pseudo number) is
+// no failure.
+int Allow(void* ctx, int call, unsigned count = 0, const scmp_arg_cmp* args = nullptr) {
+  const int rc = seccomp_rule_add_array(ctx, SCMP_ACT_ALLOW, call, count, args);
+  return rc < 0 && call < 0 ? 0 : rc;
+}
+
+int Refuse(void* ctx, int call, scmp_arg_cmp arg) {
+  const int rc = seccomp_rule_add_array(ctx, SCMP_ACT_ERRNO(EACCES), call, 1, &arg);
+  return rc < 0 && call < 0 ? 0 : rc;
+}
+
+int InstallFilter(const SandboxPolicy& policy) {
+  const std::unique_ptr<void, FilterReleaser> ctx(seccomp_init(SCMP_ACT_KILL_PROCESS));
+  if (ctx == nullptr) return -ENOMEM;
+  void* c = ctx.get();
+  for (const int call : kAllowed) {
+    if (const int rc = Allow(c, call); rc < 0) return rc;
+  }
+  const auto channel = static_cast<scmp_datum_t>(policy.channel);
+  const scmp_arg_cmp to_channel[] = {SCMP_A0(SCMP_CMP_EQ, channel)};
+  // Files are opened to be read, never created, emptied or written.
+  constexpr auto kWriting =
+      static_cast<scmp_datum_t>(O_ACCMODE | O_CREAT | O_TRUNC | O_APPEND | (O_TMPFILE & ~O_DIRECTORY));
+  const scmp_arg_cmp reading[] = {SCMP_A2(SCMP_CMP_MASKED_EQ, kWriting, 0)};
+  const scmp_arg_cmp reading_open[] = {SCMP_A1(SCMP_CMP_MASKED_EQ, kWriting, 0)};
+  // Memory, but no code: nothing new is ever made executable.
+  const scmp_arg_cmp no_exec[] = {SCMP_A2(SCMP_CMP_MASKED_EQ, PROT_EXEC, 0)};
+  const scmp_arg_cmp own_process[] = {SCMP_A0(SCMP_CMP_EQ, static_cast<scmp_datum_t>(getpid()))};
+  int rc = 0;
+  for (const int call : {SCMP_SYS(write), SCMP_SYS(writev)}) {
+    if (rc >= 0) rc = Allow(c, call, 1, to_channel);
+  }
+#if QUENTHAR_SANITIZED
+  // The sanitizers' reports.
+  const scmp_arg_cmp to_stderr[] = {SCMP_A0(SCMP_CMP_EQ, STDERR_FILENO)};
+  if (rc >= 0) rc = Allow(c, SCMP_SYS(write), 1, to_stderr);
+#endif
+  if (rc >= 0) rc = Allow(c, SCMP_SYS(openat), 1, reading);
+  if (rc >= 0) rc = Allow(c, SCMP_SYS(open), 1, reading_open);
+  // An open for writing is refused, not punished: a library probes images
+  // read-write first (AFFLIB's VMDK reader) and reads them read-only when
+  // that fails, as it would on read-only evidence.
+  for (const auto& [mask, value] : {std::pair<int, int>{O_ACCMODE, O_WRONLY}, {O_ACCMODE, O_RDWR},
+                                     {O_CREAT, O_CREAT}, {O_TRUNC, O_TRUNC}}) {
+    const auto m = static_cast<scmp_datum_t>(mask);
+    const auto v = static_cast<scmp_datum_t>(value);
+    if (rc >= 0) rc = Refuse(c, SCMP_SYS(openat), SCMP_A2(SCMP_CMP_MASKED_EQ, m, v));
+    if (rc >= 0) rc = Refuse(c, SCMP_SYS(open), SCMP_A1(SCMP_CMP_MASKED_EQ, m, v));
+  }
+  if (rc >= 0) rc = Allow(c, SCMP_SYS(mmap), 1, no_exec);
+  if (rc >= 0) rc = Allow(c, SCMP_SYS(mprotect), 1, no_exec);
+  if (rc >= 0) rc = Allow(c, SCMP_SYS(tgkill), 1, own_process);
+  // A block device's size and sector size.
+  for (const scmp_datum_t request : {scmp_datum_t{BLKGETSIZE64}, scmp_datum_t{BLKGETSIZE},
+                                     scmp_datum_t{BLKSSZGET}, scmp_datum_t{BLKPBSZGET}}) {
+    const scmp_arg_cmp asking[] = {SCMP_A1(SCMP_CMP_EQ, request)};
+    if (rc >= 0) rc = Allow(c, SCMP_SYS(ioctl), 1, asking);
+  }
+  return rc < 0 ? rc : seccomp_load(c);
+}
+
+}  // namespace
+
+std::optional<std::string> EnterSandbox(const SandboxPolicy& policy) {
+  if (prctl(PR_SET_NO_NEW_PRIVS, 1, 0, 0, 0) != 0) {
+    return std::string("no_new_privs: ") + std::strerror(errno);
+  }
+  RestrictFiles(policy);
+  if (const int rc = InstallFilter(policy); rc < 0) {
+    return std::string("seccomp: ") + std::strerror(-rc);
+  }
+  return std::nullopt;
+}
+
+}  // namespace quenthar::image

@@ -1,0 +1,486 @@
+#include "image/tsk_search.h"
+
+#include <libewf.h>
+#include <tsk/libtsk.h>
+
+#include <algorithm>
+#include <array>
+#include <cctype>
+#include <cstring>
+#include <limits>
+#include <map>
+#include <memory>
+#include <optional>
+#include <set>
+#include <string>
+#include <string_view>
+#include <vector>
+
+#include "log/records.h"
+#include "log/utf16.h"
+
+namespace quenthar::image {
+namespace {
+
+struct ImageCloser {
+  void operator()(TSK_IMG_INFO* p) const { tsk_img_close(p); }
+};
+struct VolumeSystemCloser {
+  void operator()(TSK_VS_INFO* p) const { tsk_vs_close(p); }
+};
+struct FileSystemCloser {
+  void operator()(TSK_FS_INFO* p) const { tsk_fs_close(p); }
+};
+struct FileCloser {
+  void operator()(TSK_FS_FILE* p) const { tsk_fs_file_close(p); }
+};
+using ImageHandle = std::unique_ptr<TSK_IMG_INFO, ImageCloser>;
+using VolumeSystem = std::unique_ptr<TSK_VS_INFO, VolumeSystemCloser>;
+using FileSystem = std::unique_ptr<TSK_FS_INFO, FileSystemCloser>;
+using File = std::unique_ptr<TSK_FS_FILE, FileCloser>;
+
+// The library's error, as it words it, and its number.
+struct Error {
+  std::string text;
+  std::uint32_t number = 0;
+};
+
+Error LastError() {
+  const char* text = tsk_error_get();
+  std::string s = ValidUtf8(text != nullptr ? text : "unknown error");
+  while (!s.empty() && std::isspace(static_cast<unsigned char>(s.back())) != 0) s.pop_back();
+  return {s, tsk_error_get_errno()};
+}
+
+bool IsLetter(char c) { return std::isalpha(static_cast<unsigned char>(c)) != 0; }
+
+// An error that tells of a failed read: the image is damaged or incomplete,
+// which must never pass for a volume without a file system. The library's
+// numbers say so where it sets them; the image libraries below it word their
+// read errors in the text only ("tsk_img_read: ...", "unable to read ..."),
+// so the word "read" counts there when it stands as a word or a part of a
+// function's name, never inside another word ("thread", "ready").
+bool IsReadFailure(const Error& e) {
+  if (e.number == TSK_ERR_IMG_READ || e.number == TSK_ERR_IMG_READ_OFF ||
+      e.number == TSK_ERR_FS_READ || e.number == TSK_ERR_VS_READ) {
+    return true;
+  }
+  std::string lower = e.text;
+  std::transform(lower.begin(), lower.end(), lower.begin(),
+                 [](unsigned char c) { return static_cast<char>(std::tolower(c)); });
+  if (lower.find("missing chunk") != std::string::npos) return true;
+  for (std::size_t at = lower.find("read"); at != std::string::npos; at = lower.find("read", at + 1)) {
+    const bool starts = at == 0 || !IsLetter(lower[at - 1]);
+    const std::size_t after = at + 4;
+    const bool ends = after == lower.size() || !IsLetter(lower[after]) ||
+                      lower.compare(after, 3, "ing") == 0;
+    if (starts && ends) return true;
+  }
+  return false;
+}
+
+bool IsLogLength(TSK_OFF_T size) { return FormOfLength(size).has_value(); }
+
+// A file of either length, as a search finds it.
+struct Candidate {
+  std::string path;  // empty where the metadata walk builds it afterwards
+  bool allocated;
+};
+
+struct Walk {
+  std::uint64_t files = 0;
+  std::map<TSK_INUM_T, Candidate> candidates;  // in metadata-address order, each once
+};
+
+// NTFS: every metadata entry, allocated or not. Paths come afterwards from the
+// candidates' parent references, which costs far less than a directory walk.
+TSK_WALK_RET_ENUM OnMetadata(TSK_FS_FILE* file, void* context) {
+  auto& walk = *static_cast<Walk*>(context);
+  ++walk.files;
+  const TSK_FS_META* meta = file->meta;
+  if (meta != nullptr && meta->type == TSK_FS_META_TYPE_REG && IsLogLength(meta->size)) {
+    walk.candidates.emplace(meta->addr, Candidate{{}, (meta->flags & TSK_FS_META_FLAG_ALLOC) != 0});
+  }
+  return TSK_WALK_CONT;
+}
+
+// Other file systems: every name in the tree, allocated or not, without the
+// orphan pass.
+TSK_WALK_RET_ENUM OnName(TSK_FS_FILE* file, const char* parent, void* context) {
+  auto& walk = *static_cast<Walk*>(context);
+  ++walk.files;
+  const TSK_FS_META* meta = file->meta;
+  if (meta == nullptr || file->name == nullptr || meta->type != TSK_FS_META_TYPE_REG ||
+      !IsLogLength(meta->size)) {
+    return TSK_WALK_CONT;
+  }
+  const bool allocated = (file->name->flags & TSK_FS_NAME_FLAG_ALLOC) != 0 &&
+                         (meta->flags & TSK_FS_META_FLAG_ALLOC) != 0;
+  const auto known = walk.candidates.find(meta->addr);
+  // A second name of the same entry counts once; an allocated name wins.
+  if (known != walk.candidates.end() && (known->second.allocated || !allocated)) {
+    return TSK_WALK_CONT;
+  }
+  std::string path = "/";
+  path.append(ValidUtf8(parent)).append(ValidUtf8(file->name->name));
+  walk.candidates[meta->addr] = Candidate{std::move(path), allocated};
+  return TSK_WALK_CONT;
+}
+
+// Where the search of a file system looks: the one place that knows the
+// strategy per file system type.
+bool WalkFileSystem(TSK_FS_INFO* fs, Walk& walk) {
+  if (TSK_FS_TYPE_ISNTFS(fs->ftype)) {
+    const auto flags =
+        static_cast<TSK_FS_META_FLAG_ENUM>(TSK_FS_META_FLAG_ALLOC | TSK_FS_META_FLAG_UNALLOC);
+    return tsk_fs_meta_walk(fs, fs->first_inum, fs->last_inum, flags, OnMetadata, &walk) == 0;
+  }
+  const auto flags = static_cast<TSK_FS_DIR_WALK_FLAG_ENUM>(
+      TSK_FS_DIR_WALK_FLAG_ALLOC | TSK_FS_DIR_WALK_FLAG_UNALLOC | TSK_FS_DIR_WALK_FLAG_RECURSE |
+      TSK_FS_DIR_WALK_FLAG_NOORPHAN);
+  return tsk_fs_dir_walk(fs, fs->root_inum, flags, OnName, &walk) == 0;
+}
+
+// Deeper than any real tree: a hostile parent chain ends here.
+constexpr int kMaxDepth = 1024;
+
+std::string Orphan(const std::string& name) { return std::string("/$OrphanFiles/").append(name); }
+
+// The NTFS path of an entry from its first name and its parent references. A
+// parent is followed while its entry is a directory with the sequence number
+// the child's reference expects (allocated or not); a broken chain (reused
+// entry, loop, depth) puts the file under /$OrphanFiles, as the library names
+// orphans.
+std::string NtfsPath(TSK_FS_INFO* fs, const TSK_FS_META& meta) {
+  const TSK_FS_META_NAME_LIST* own = meta.name2;
+  if (own == nullptr) return Orphan("OrphanFile-" + std::to_string(meta.addr));
+  const std::string name = ValidUtf8(own->name);
+  std::vector<std::string> parts{name};
+  std::set<TSK_INUM_T> seen{meta.addr};
+  TSK_INUM_T parent = own->par_inode;
+  std::uint32_t parent_seq = own->par_seq;
+  for (int depth = 0; parent != fs->root_inum; ++depth) {
+    if (depth == kMaxDepth || !seen.insert(parent).second) return Orphan(name);
+    const File dir(tsk_fs_file_open_meta(fs, nullptr, parent));
+    const TSK_FS_META* m = dir != nullptr ? dir->meta : nullptr;
+    if (m == nullptr || m->type != TSK_FS_META_TYPE_DIR || m->seq != parent_seq ||
+        m->name2 == nullptr) {
+      return Orphan(name);
+    }
+    parts.push_back(ValidUtf8(m->name2->name));
+    parent = m->name2->par_inode;
+    parent_seq = m->name2->par_seq;
+  }
+  std::string path;
+  for (auto part = parts.rbegin(); part != parts.rend(); ++part) path.append("/").append(*part);
+  return path;
+}
+
+// Reads n bytes at offset; false unless all of them were read.
+bool ReadAt(TSK_FS_FILE* file, TSK_OFF_T offset, std::uint8_t* into, std::size_t n) {
+  const ssize_t got =
+      tsk_fs_file_read(file, offset, reinterpret_cast<char*>(into), n, TSK_FS_FILE_READ_FLAG_NONE);
+  return got >= 0 && static_cast<std::size_t>(got) == n;
+}
+
+enum class HeaderVerdict { kNotALog, kLog, kUnreadable };
+
+// Reads the header into `raw` and tells whether it is a log's.
+HeaderVerdict CheckHeader(TSK_FS_FILE* file, const LogForm& form,
+                    std::array<std::uint8_t, LogHeader::kSize>& raw) {
+  if (!ReadAt(file, form.header_offset, raw.data(), raw.size())) return HeaderVerdict::kUnreadable;
+  return HasLogSignature(LogHeader::Decode(raw.data())) ? HeaderVerdict::kLog : HeaderVerdict::kNotALog;
+}
+
+// Opens the file system at `offset`: NTFS, FAT and ext first, whose probes
+// read little, then every type the library knows.
+FileSystem OpenFileSystem(TSK_IMG_INFO* img, TSK_OFF_T offset, Error& error) {
+  for (const TSK_FS_TYPE_ENUM type :
+       {TSK_FS_TYPE_NTFS_DETECT, TSK_FS_TYPE_FAT_DETECT, TSK_FS_TYPE_EXT_DETECT}) {
+    tsk_error_reset();
+    if (TSK_FS_INFO* fs = tsk_fs_open_img(img, offset, type)) return FileSystem(fs);
+    error = LastError();
+    if (IsReadFailure(error)) return nullptr;
+  }
+  tsk_error_reset();
+  if (TSK_FS_INFO* fs = tsk_fs_open_img(img, offset, TSK_FS_TYPE_DETECT)) return FileSystem(fs);
+  error = LastError();
+  return nullptr;
+}
+
+// Why a volume without a file system the library opens was not searched, and
+// whether that is a failure.
+struct Unopened {
+  std::string problem;
+  bool failed = false;
+};
+
+Unopened ExplainUnopened(const Error& error) {
+  if (!IsReadFailure(error)) {
+    switch (error.number) {
+      case TSK_ERR_FS_ENCRYPTED: return {"Encrypted volume"};
+      case TSK_ERR_FS_POSSIBLY_ENCRYPTED: return {"Possibly encrypted volume"};
+      case TSK_ERR_FS_UNKTYPE: return {"No file system found"};
+      default: break;
+    }
+  }
+  return {error.text, true};
+}
+
+void SendUnsearched(WorkerChannel& out, std::uint64_t offset,
+                    const std::optional<std::string>& partition, const Unopened& why) {
+  MessageWriter m(MessageKind::kVolumeUnsearched);
+  out.Send(m.U64(offset).OptionalText(partition).Text(why.problem).U8(why.failed ? 1 : 0));
+}
+
+void SendToSearch(WorkerChannel& out, std::uint64_t offset,
+                  const std::optional<std::string>& partition) {
+  MessageWriter m(MessageKind::kVolumeToSearch);
+  out.Send(m.U64(offset).OptionalText(partition));
+}
+
+// What the search of one volume saw, sent as its last message.
+struct VolumeSeen {
+  std::uint64_t files = 0;
+  std::uint64_t candidates = 0;
+  std::uint64_t logs = 0;
+  std::optional<std::string> problem;
+  bool failed = false;
+
+  // An allocated file of a log's length that cannot be read may be a log.
+  void Unreadable() {
+    if (!problem) problem = "A file of a log's length cannot be read";
+    failed = true;
+  }
+
+  void Send(WorkerChannel& out) const {
+    MessageWriter m(MessageKind::kVolumeSearched);
+    out.Send(m.U64(files).U64(candidates).U64(logs).OptionalText(problem).U8(failed ? 1 : 0));
+  }
+};
+
+// Sends the candidate when it is a log; true when it was one.
+bool Examine(TSK_FS_INFO* fs, TSK_INUM_T address, const Candidate& candidate, VolumeSeen& seen,
+             WorkerChannel& out) {
+  const File file(tsk_fs_file_open_meta(fs, nullptr, address));
+  if (file == nullptr || file->meta == nullptr) {
+    if (candidate.allocated) seen.Unreadable();
+    return false;
+  }
+  const std::optional<LogForm> form = FormOfLength(file->meta->size);
+  if (!form) return false;
+  std::array<std::uint8_t, LogHeader::kSize> header{};
+  switch (CheckHeader(file.get(), *form, header)) {
+    case HeaderVerdict::kNotALog: return false;
+    // A deleted file's clusters may be gone: then it is no log that can be told.
+    case HeaderVerdict::kUnreadable:
+      if (candidate.allocated) seen.Unreadable();
+      return false;
+    case HeaderVerdict::kLog: break;
+  }
+  std::vector<std::uint8_t> bytes(static_cast<std::size_t>(form->file_size));
+  const bool whole = ReadAt(file.get(), 0, bytes.data(), bytes.size());
+  MessageWriter m(MessageKind::kLog);
+  m.Text(candidate.path.empty() ? NtfsPath(fs, *file->meta) : candidate.path)
+      .U64(address)
+      .U8(candidate.allocated ? 1 : 0)
+      .U64(static_cast<std::uint64_t>(form->file_size));
+  // What was read of a file not read whole is not to be trusted, but its
+  // header was.
+  if (whole) {
+    m.Bytes(bytes.data(), bytes.size());
+  } else {
+    m.Bytes(header.data(), header.size());
+    seen.failed = true;
+  }
+  out.Send(m);
+  return true;
+}
+
+// The partition table of the image, as detection finds it, or none.
+VolumeSystem OpenVolumeSystem(TSK_IMG_INFO* img, std::vector<std::string>& errors) {
+  tsk_error_reset();
+  if (TSK_VS_INFO* vs = tsk_vs_open(img, 0, TSK_VS_TYPE_DETECT)) return VolumeSystem(vs);
+  const Error error = LastError();
+  if (IsReadFailure(error)) errors.push_back(error.text);
+  return nullptr;
+}
+
+// Sets the image's size for as long as it lives, then puts the real one back.
+class ImageSizeOverride {
+ public:
+  ImageSizeOverride(TSK_IMG_INFO* img, TSK_OFF_T size) : img_(img), size_(img->size) {
+    img->size = size;
+  }
+  ~ImageSizeOverride() { img_->size = size_; }
+  ImageSizeOverride(const ImageSizeOverride&) = delete;
+  ImageSizeOverride& operator=(const ImageSizeOverride&) = delete;
+
+ private:
+  TSK_IMG_INFO* img_;
+  TSK_OFF_T size_;
+};
+
+// A DOS or GPT partition table asked for by its kind: detection turns a table
+// down without a word when one of its partitions lies past the image's end.
+// Collects the errors of tables that are there but cannot be read.
+VolumeSystem OpenVolumeSystemOfKind(TSK_IMG_INFO* img, std::vector<std::string>& errors) {
+  for (const TSK_VS_TYPE_ENUM type : {TSK_VS_TYPE_DOS, TSK_VS_TYPE_GPT}) {
+    tsk_error_reset();
+    if (TSK_VS_INFO* vs = tsk_vs_open(img, 0, type)) return VolumeSystem(vs);
+    const Error error = LastError();
+    if (error.number == TSK_ERR_VS_BLK_NUM) {
+      // A partition lies past the image's end, and the library refuses the
+      // whole table for it: its table readers check each partition against
+      // the image's `size` field, and read only the table itself. Read as if
+      // the image were long enough, the table gives its partitions, and each
+      // is checked against the real end.
+      const ImageSizeOverride longer(img, std::numeric_limits<TSK_OFF_T>::max() / 2);
+      tsk_error_reset();
+      if (TSK_VS_INFO* vs = tsk_vs_open(img, 0, type)) return VolumeSystem(vs);
+    }
+    if (error.number != TSK_ERR_VS_MAGIC && error.number != TSK_ERR_VS_UNKTYPE) {
+      errors.push_back(error.text);
+    }
+  }
+  return nullptr;
+}
+
+void SendPartitions(const TSK_IMG_INFO* img, const TSK_VS_INFO* vs, WorkerChannel& out) {
+  const auto image_size = static_cast<std::uint64_t>(img->size);
+  for (TSK_PNUM_T i = 0; i < vs->part_count; ++i) {
+    const TSK_VS_PART_INFO* part = tsk_vs_part_get(vs, i);
+    if (part == nullptr || (part->flags & TSK_VS_PART_FLAG_ALLOC) == 0) continue;
+    const std::uint64_t offset =
+        static_cast<std::uint64_t>(vs->offset) + std::uint64_t{part->start} * vs->block_size;
+    std::optional<std::string> partition;
+    if (part->desc != nullptr && part->desc[0] != '\0') partition = ValidUtf8(part->desc);
+    const std::uint64_t end = offset + std::uint64_t{part->len} * vs->block_size;
+    if (offset >= image_size) {
+      SendUnsearched(out, offset, partition, {"Partition starts past the end of the image", true});
+    } else if (end > image_size) {
+      SendUnsearched(out, offset, partition, {"Partition ends past the end of the image", true});
+    } else {
+      SendToSearch(out, offset, partition);
+    }
+  }
+}
+
+struct EwfHandleCloser {
+  void operator()(libewf_handle_t* h) const {
+    libewf_handle_close(h, nullptr);
+    libewf_handle_free(&h, nullptr);
+  }
+};
+
+// An E01 set whose segments are not all there (or are damaged) still opens,
+// and reads of what is missing may give zeros without an error: asks the EWF
+// library itself.
+bool EwfSetIncomplete(const char* path) {
+  char** names = nullptr;
+  int count = 0;
+  if (libewf_glob(path, std::strlen(path), LIBEWF_FORMAT_UNKNOWN, &names, &count, nullptr) != 1) {
+    return true;
+  }
+  libewf_handle_t* raw = nullptr;
+  bool incomplete = true;
+  if (libewf_handle_initialize(&raw, nullptr) == 1) {
+    const std::unique_ptr<libewf_handle_t, EwfHandleCloser> handle(raw);
+    incomplete = libewf_handle_open(raw, names, count, LIBEWF_OPEN_READ, nullptr) != 1 ||
+                 libewf_handle_segment_files_corrupted(raw, nullptr) != 0;
+  }
+  libewf_glob_free(names, count, nullptr);
+  return incomplete;
+}
+
+// The image, or why it did not open (sent).
+ImageHandle OpenImage(const char* path, WorkerChannel* report) {
+  tsk_error_reset();
+  ImageHandle img(tsk_img_open_utf8_sing(path, TSK_IMG_TYPE_DETECT, 0));
+  if (img == nullptr && report != nullptr) {
+    const Error error = LastError();
+    MessageWriter m(MessageKind::kImageNotOpened);
+    report->Send(m.U8(error.number == TSK_ERR_AUX_MALLOC ? 1 : 0).Text(error.text));
+  }
+  return img;
+}
+
+}  // namespace
+
+void ListVolumes(const char* path, WorkerChannel& out) {
+  const ImageHandle img = OpenImage(path, &out);
+  if (img == nullptr) return;
+  {
+    MessageWriter m(MessageKind::kImageOpened);
+    out.Send(m.U64(static_cast<std::uint64_t>(img->size)));
+  }
+  if (img->itype == TSK_IMG_TYPE_EWF_EWF && EwfSetIncomplete(path)) {
+    MessageWriter m(MessageKind::kImageIncomplete);
+    out.Send(m);
+  }
+  MessageWriter listed(MessageKind::kVolumesListed);
+  std::vector<std::string> table_errors;
+  VolumeSystem vs = OpenVolumeSystem(img.get(), table_errors);
+  if (vs == nullptr && table_errors.empty()) {
+    // No table: one file system over the whole image, when there is one.
+    Error error;
+    const FileSystem fs = OpenFileSystem(img.get(), 0, error);
+    if (fs != nullptr || IsReadFailure(error)) {
+      SendToSearch(out, 0, std::nullopt);
+      return out.Send(listed);
+    }
+    vs = OpenVolumeSystemOfKind(img.get(), table_errors);
+    if (vs == nullptr && table_errors.empty()) {
+      SendUnsearched(out, 0, std::nullopt, ExplainUnopened(error));
+      return out.Send(listed);
+    }
+  }
+  if (vs == nullptr) {
+    std::string problem;
+    for (const std::string& e : table_errors) problem += (problem.empty() ? "" : "; ") + e;
+    SendUnsearched(out, 0, std::nullopt, {problem, true});
+    return out.Send(listed);
+  }
+  SendPartitions(img.get(), vs.get(), out);
+  out.Send(listed);
+}
+
+void SearchVolume(const char* path, std::uint64_t offset, WorkerChannel& out) {
+  VolumeSeen seen;
+  const ImageHandle img = OpenImage(path, nullptr);
+  if (img == nullptr) {
+    seen.problem = LastError().text;
+    seen.failed = true;
+    return seen.Send(out);
+  }
+  Error error;
+  const FileSystem fs = OpenFileSystem(img.get(), static_cast<TSK_OFF_T>(offset), error);
+  if (fs == nullptr) {
+    const Unopened why = ExplainUnopened(error);
+    seen.problem = why.problem;
+    seen.failed = why.failed;
+    return seen.Send(out);
+  }
+  {
+    MessageWriter m(MessageKind::kFileSystem);
+    out.Send(m.Text(tsk_fs_type_toname(fs->ftype)));
+  }
+  Walk walk;
+  tsk_error_reset();
+  const bool walked = WalkFileSystem(fs.get(), walk);
+  // A walk may end early on a damaged image and still say it succeeded;
+  // other errors it leaves behind are of single entries.
+  const Error walk_error = LastError();
+  if (!walked || IsReadFailure(walk_error)) {
+    seen.problem = walk_error.text;
+    seen.failed = true;
+  }
+  seen.files = walk.files;
+  seen.candidates = walk.candidates.size();
+  for (const auto& [address, candidate] : walk.candidates) {
+    if (Examine(fs.get(), address, candidate, seen, out)) ++seen.logs;
+  }
+  seen.Send(out);
+}
+
+}  // namespace quenthar::image

@@ -1,0 +1,200 @@
+#include <fcntl.h>
+#include <poll.h>
+#include <sys/prctl.h>
+#include <sys/resource.h>
+#include <sys/wait.h>
+#include <unistd.h>
+
+#include <cerrno>
+#include <chrono>
+#include <climits>
+#include <csignal>
+#include <cstdio>
+#include <cstring>
+#include <thread>
+
+#include "image/sandbox.h"
+#include "image/worker.h"
+
+namespace quenthar::image {
+namespace {
+
+using Clock = std::chrono::steady_clock;
+
+// The channel's number in the worker; 0 to 2 lead nowhere.
+constexpr int kChannelFd = 3;
+
+// Every descriptor from `first` on is closed.
+void CloseFrom(int first) {
+  if (syscall(SYS_close_range, first, ~0U, 0) == 0) return;
+  for (int fd = first; fd < 1024; ++fd) close(fd);
+}
+
+// The address space the process holds now, in bytes; 0 when it cannot tell.
+std::uint64_t AddressSpace() {
+  std::FILE* status = std::fopen("/proc/self/status", "re");
+  if (status == nullptr) return 0;
+  char line[256];
+  unsigned long long kib = 0;
+  while (std::fgets(line, sizeof line, status) != nullptr) {
+    if (std::sscanf(line, "VmSize: %llu kB", &kib) == 1) break;
+  }
+  std::fclose(status);
+  return static_cast<std::uint64_t>(kib) * 1024;
+}
+
+// The worker's life after fork: it never returns.
+[[noreturn]] void BeWorker(const WorkerLimits& limits, const std::vector<std::string>& readable,
+                           const std::function<void(WorkerChannel&)>& job, int channel,
+                           pid_t parent) {
+  // Dies with the output process, even one gone before this line.
+  prctl(PR_SET_PDEATHSIG, SIGKILL);
+  if (getppid() != parent) _exit(1);
+  // A crash ends the worker on its signal, which the output process reports;
+  // a handler inherited (the sanitizers') would make it an exit status.
+  for (const int sig : {SIGSEGV, SIGBUS, SIGFPE, SIGILL, SIGABRT, SIGPIPE}) std::signal(sig, SIG_DFL);
+  sigset_t none;
+  sigemptyset(&none);
+  sigprocmask(SIG_SETMASK, &none, nullptr);
+
+  // Only the channel stays open; standard input and output lead nowhere
+  // (standard error stays for the sanitizers' reports in that build).
+  const int moved = fcntl(channel, F_DUPFD, 16);
+  const int null = open("/dev/null", O_RDWR);
+  if (moved < 0 || null < 0 || dup2(moved, kChannelFd) < 0) _exit(1);
+  dup2(null, STDIN_FILENO);
+  dup2(null, STDOUT_FILENO);
+#if !QUENTHAR_SANITIZED
+  dup2(null, STDERR_FILENO);
+#endif
+  CloseFrom(kChannelFd + 1);
+  WorkerChannel out(kChannelFd);
+
+  // The limit counts from what the worker holds now, the program included.
+  const std::uint64_t limit = AddressSpace() + (limits.memory_limit_mib << 20);
+  const rlimit as{limit, limit};
+  setrlimit(RLIMIT_AS, &as);
+  if (limits.sandbox) {
+    if (const auto refused = EnterSandbox({kChannelFd, readable})) {
+      MessageWriter m(MessageKind::kSandboxRefused);
+      out.Send(m.Text(*refused));
+      _exit(0);
+    }
+  }
+  job(out);
+  _exit(0);
+}
+
+// Reaps the worker, waiting no longer than `left`; false when it is still there.
+bool Reap(pid_t pid, int& status, Clock::duration left) {
+  const auto deadline = Clock::now() + left;
+  auto pause = std::chrono::microseconds(100);
+  for (;;) {
+    const pid_t got = waitpid(pid, &status, WNOHANG);
+    if (got == pid || (got < 0 && errno != EINTR)) return true;
+    if (Clock::now() >= deadline) return false;
+    std::this_thread::sleep_for(pause);
+    pause = std::min(pause * 2, std::chrono::microseconds(10000));
+  }
+}
+
+void Kill(pid_t pid) {
+  kill(pid, SIGKILL);
+  int status = 0;
+  while (waitpid(pid, &status, 0) < 0 && errno == EINTR) {
+  }
+}
+
+}  // namespace
+
+void WorkerChannel::Send(MessageWriter& message) {
+  const std::vector<std::uint8_t>& frame = message.Frame();
+  for (std::size_t at = 0; at < frame.size();) {
+    const ssize_t n = write(fd_, frame.data() + at, frame.size() - at);
+    if (n < 0 && errno == EINTR) continue;
+    if (n <= 0) _exit(1);  // the output process is gone
+    at += static_cast<std::size_t>(n);
+  }
+}
+
+WorkerOutcome RunWorker(const WorkerLimits& limits, const std::vector<std::string>& readable,
+                        const std::function<void(WorkerChannel&)>& job,
+                        const std::function<Verdict(const Message&)>& on_message) {
+  int ends[2];
+  if (pipe2(ends, O_CLOEXEC) != 0) return {WorkerEnd::kExited, -1, {}};
+  const pid_t parent = getpid();
+  const pid_t pid = fork();
+  if (pid < 0) {
+    close(ends[0]);
+    close(ends[1]);
+    return {WorkerEnd::kExited, -1, {}};
+  }
+  if (pid == 0) {
+    close(ends[0]);
+    BeWorker(limits, readable, job, ends[1], parent);
+  }
+  close(ends[1]);
+  const int fd = ends[0];
+
+  // Only the time spent waiting for the worker counts: not the time the
+  // output takes to be written (a slow reader of the output).
+  Clock::duration left = std::chrono::seconds(limits.time_limit_s);
+  FrameBuffer frames;
+  bool last = false;
+  bool broken = false;
+  bool first = true;
+  WorkerOutcome outcome;
+  std::vector<std::uint8_t> chunk(1 << 16);
+  while (!broken && left > Clock::duration::zero()) {
+    pollfd p{fd, POLLIN, 0};
+    const auto ms = std::chrono::ceil<std::chrono::milliseconds>(left).count();
+    const auto start = Clock::now();
+    const int ready = poll(&p, 1, static_cast<int>(std::min<long long>(ms, INT_MAX)));
+    left -= Clock::now() - start;
+    if (ready < 0 && errno == EINTR) continue;
+    if (ready <= 0) break;
+    const ssize_t n = read(fd, chunk.data(), chunk.size());
+    if (n < 0 && errno == EINTR) continue;
+    if (n <= 0) break;  // the worker closed its end: it is done, or gone
+    frames.Append(chunk.data(), static_cast<std::size_t>(n));
+    while (!broken) {
+      const std::optional<Message> m = frames.Next(broken);
+      if (!m) break;
+      if (last) {
+        broken = true;  // nothing comes after the last message
+      } else if (first && m->kind == MessageKind::kSandboxRefused) {
+        MessageReader r(m->body, m->size);
+        outcome = {WorkerEnd::kSandboxRefused, 0, {}};
+        broken = !r.Text(outcome.text) || !r.Done();
+        last = true;
+      } else {
+        const Verdict v = on_message(*m);
+        broken = v == Verdict::kBroken;
+        last = v == Verdict::kLast;
+      }
+      first = false;
+    }
+  }
+  close(fd);
+
+  int status = 0;
+  if (broken) {
+    Kill(pid);
+    return {WorkerEnd::kIncoherent, 0, {}};
+  }
+  if (left <= Clock::duration::zero() || !Reap(pid, status, left)) {
+    Kill(pid);
+    return {WorkerEnd::kTimedOut, 0, {}};
+  }
+  if (WIFSIGNALED(status)) {
+    const int sig = WTERMSIG(status);
+    return {limits.sandbox && sig == SIGSYS ? WorkerEnd::kSandboxStop : WorkerEnd::kCrashed, sig, {}};
+  }
+  if (WIFEXITED(status) && WEXITSTATUS(status) != 0) {
+    return {WorkerEnd::kExited, WEXITSTATUS(status), {}};
+  }
+  if (!last || !frames.Empty()) return {WorkerEnd::kIncoherent, 0, {}};
+  return outcome;
+}
+
+}  // namespace quenthar::image
