@@ -62,8 +62,11 @@ if(quenthar_images)
   # The image libraries run only in the workers; this side checks what they send.
   add_library(quenthar_image STATIC src/image/image_search.cpp src/image/messages.cpp
               src/image/tsk_search.cpp src/image/worker_posix.cpp src/image/sandbox_linux.cpp)
-  target_compile_definitions(quenthar_image PRIVATE
-                             QUENTHAR_SANITIZED=$<BOOL:${QUENTHAR_SANITIZE}>)
+  if(QUENTHAR_SANITIZE)
+    target_compile_definitions(quenthar_image PRIVATE QUENTHAR_SANITIZED=1)
+  else()
+    target_compile_definitions(quenthar_image PRIVATE QUENTHAR_SANITIZED=0)
+  endif()
   if(QUENTHAR_STATIC_PROGRAM)
     # After the archives that call them, so that the linker takes them.
     add_library(quenthar_no_network STATIC src/image/no_network.cpp)

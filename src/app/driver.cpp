@@ -39,7 +39,17 @@ constexpr std::string_view kHelpOptions =
 constexpr std::string_view kHelpImageOption =
     "  --image        find the logs, allocated and deleted, in every partition of\n"
     "                 disk images (raw, split raw, E01, VHD, VMDK); a split image\n"
-    "                 is named by its first segment\n";
+    "                 is named by its first segment. Each volume is searched in a\n"
+    "                 sandboxed process of its own; one that crashes or runs past\n"
+    "                 its limit is reported, and the others are still searched\n"
+    "  --time-limit SECONDS\n"
+    "                 with --image: the longest a volume's search may take\n"
+    "                 (1 to 86400, default 600)\n"
+    "  --memory-limit MIB\n"
+    "                 with --image: the most memory a volume's search may take\n"
+    "                 (1 to 1048576, default 1024)\n"
+    "  --no-sandbox   with --image: search without the sandbox, where the system\n"
+    "                 cannot set one up (qemu's user mode); the limits stay\n";
 constexpr std::string_view kHelpRest =
     "  -h, --help     print this help and exit\n"
     "  -V, --version  print the version and exit\n"

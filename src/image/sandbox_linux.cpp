@@ -77,7 +77,7 @@ constexpr int kAllowed[] = {
     SCMP_SYS(gettid),         SCMP_SYS(rt_sigprocmask), SCMP_SYS(rt_sigaction),
     SCMP_SYS(rt_sigreturn),   SCMP_SYS(sched_yield),   SCMP_SYS(clock_gettime),
     SCMP_SYS(gettimeofday),   SCMP_SYS(getrandom),     SCMP_SYS(exit),
-    SCMP_SYS(exit_group),
+    SCMP_SYS(exit_group),     SCMP_SYS(sigaltstack),
 };
 
 // Adds a rule; a system call this architecture lacks (a pseudo number) is

@@ -5,17 +5,26 @@ exactly as a file of the same bytes is, in all three forms; every partition
 accounted for; the bad inputs refused with their messages and statuses.
 
   check_images.py --tool QUENTHAR --builder MAKE_LOG --ntfs-delete NTFS_DELETE [--emulator=QEMU]
+                  [--no-sandbox] [--sanitized]
+
+Then images that the libraries choke on: a search that stalls, one killed
+from outside, one out of memory, each reported in its volume's or image's
+record while the other images are reported whole.
 
 Needs mkfs.fat and mtools, mkntfs and wimtools, sgdisk and sfdisk, mkfs.ext4,
 ewfacquire and qemu-img."""
+import gzip
 import argparse
 import hashlib
 import json
 import os
+import re
 import shutil
+import signal
 import subprocess
 import sys
 import tempfile
+import time
 
 HERE = os.path.dirname(os.path.abspath(__file__))
 SOURCE = os.path.dirname(os.path.dirname(HERE))
@@ -36,8 +45,13 @@ class Checker:
         self.failures = []
         self.emulator = [args.emulator] if args.emulator else []
 
+    def command(self, arguments):
+        if self.args.no_sandbox and "--image" in arguments:
+            arguments = ["--no-sandbox", *arguments]
+        return [*self.emulator, self.args.tool, *arguments]
+
     def run(self, *arguments, cwd=None):
-        result = subprocess.run([*self.emulator, self.args.tool, *arguments], cwd=cwd or self.work,
+        result = subprocess.run(self.command(arguments), cwd=cwd or self.work,
                                 stdout=subprocess.PIPE, stderr=subprocess.PIPE, timeout=120)
         out = result.stdout.decode("utf-8")
         if "--json" in arguments:
@@ -158,6 +172,8 @@ def main():
     ap.add_argument("--builder", required=True)
     ap.add_argument("--ntfs-delete", required=True)
     ap.add_argument("--emulator", default="", help="runs the tool and the builder (a cross build)")
+    ap.add_argument("--no-sandbox", action="store_true", help="search without the sandbox (qemu)")
+    ap.add_argument("--sanitized", action="store_true", help="the sanitizer build: no memory limit")
     args = ap.parse_args()
     with tempfile.TemporaryDirectory() as work:
         c = Checker(args, work)
@@ -264,6 +280,7 @@ def check_all(c, work, args):
     check_found_logs(c, "loop.img", [("@0:/$OrphanFiles/loop.dat", sys_log)])
 
     check_bad_images(c, work, disk, esp)
+    check_contained(c, work, args)
 
 
 def check_found_logs(c, image, found):
@@ -357,6 +374,110 @@ def check_bad_images(c, work, disk, esp):
              (1, ["==> mbr.raw@1048576:/EFI/_ld.dat (deleted, entry 23) <==",
                   "==> mbr.raw@1048576:/EFI/Boot/events.dat <==",
                   "==> mbr.raw@102400000 <=="], True))
+
+
+def joined_text(blocks):
+    """Text blocks as the report puts them one after another."""
+    text = ""
+    for block in blocks:
+        if text:
+            text += ("" if text.endswith("\n") else "\n") + "\n"
+        text += block
+    return text
+
+
+def contained_want(c, form, good, failed, volume_problem, image_problem):
+    """The output of `good[0] failed good[1]`: each good image's records as it
+    gives them alone, and the failed image's failure in its volume's record
+    and its own."""
+    options = {"text": [], "json": ["--json"], "csv": ["--csv"]}[form]
+    alone = [c.run("--image", *options, name)[1] for name in good]
+    if form == "text":
+        problems = [f"==> {failed}@0 <==\n{volume_problem}\n"] if volume_problem else []
+        return joined_text([alone[0], *problems, f"==> {failed} <==\n{image_problem}\n", alone[1]])
+    if form == "json":
+        volume = (f'{{"source":"{failed}@0","record":"volume","image":"{failed}","partition_offset":0,'
+                  f'"partition":null,"file_system":"ext4","files":0,"candidates":0,"logs":0,'
+                  f'"problem":"{volume_problem}"}}\n') if volume_problem else ""
+        return (alone[0] + volume + f'{{"source":"{failed}","record":"error","problem":"{image_problem}"}}\n'
+                + alone[1])
+    blank = "," * 16
+    volume = f"{failed}@0,error{blank}{volume_problem},,,,,,\r\n" if volume_problem else ""
+    rows = [a.split("\r\n", 1)[1] for a in alone]
+    return (alone[0] + volume + f"{failed},error{blank}{image_problem},,,,,,\r\n" + rows[1])
+
+
+def worker_of(tool, seconds=60):
+    """The worker process of `tool` that has been at work longest, once one has
+    been for half a second."""
+    deadline = time.monotonic() + seconds
+    seen = {}
+    while time.monotonic() < deadline:
+        for pid in os.listdir("/proc"):
+            if not pid.isdigit():
+                continue
+            try:
+                with open(f"/proc/{pid}/stat") as f:
+                    parent = int(f.read().rsplit(")", 1)[1].split()[1])
+            except (OSError, IndexError, ValueError):
+                continue
+            if parent == tool.pid:
+                seen.setdefault(int(pid), time.monotonic())
+        for pid, since in seen.items():
+            if time.monotonic() - since > 0.5 and os.path.exists(f"/proc/{pid}"):
+                return pid
+        time.sleep(0.05)
+    return None
+
+
+def check_contained(c, work, args):
+    """A stall, a crash and a refused allocation each cost only their own
+    volume or image, reported in its record with exit 1, in every form."""
+    stall = os.path.join(work, "stall.img")
+    with gzip.open(os.path.join(HERE, "hostile", "ext4-stall.img.gz")) as src, open(stall, "wb") as dst:
+        shutil.copyfileobj(src, dst)
+    good = ["bare.img", "ext.img"]
+    for form, options in (("text", []), ("json", ["--json"]), ("csv", ["--csv"])):
+        status, out = c.run("--image", *options, "--time-limit", "2", good[0], "stall.img", good[1])
+        c.expect(f"a search that stalls, in {form}", (status, out),
+                 (1, contained_want(c, form, good, "stall.img",
+                                    "The search of this volume took longer than 2 s", "No log found")))
+
+    # A worker killed from outside while it searches, after the sandbox is
+    # seen in place.
+    for form, options in (("text", []), ("json", ["--json"]), ("csv", ["--csv"])):
+        tool = subprocess.Popen(c.command(["--image", *options, good[0], "stall.img", good[1]]),
+                                cwd=work, stdout=subprocess.PIPE, stderr=subprocess.DEVNULL)
+        pid = worker_of(tool)
+        if pid is None:
+            c.failures.append("no worker of the stalling search was found")
+            tool.kill()
+            tool.communicate()
+            continue
+        with open(f"/proc/{pid}/status") as f:
+            status_lines = f.read()
+        confined = [re.search(rf"^{key}:\s*(\d+)", status_lines, re.M).group(1) for key in ("NoNewPrivs", "Seccomp")]
+        if not args.no_sandbox:
+            c.expect("the confinement of a worker", confined, ["1", "2"])
+        os.kill(pid, signal.SIGSEGV)
+        out = tool.communicate(timeout=120)[0].decode("utf-8")
+        if form == "json":
+            c.check_records(out)
+        c.expect(f"a worker that crashed, in {form}", (tool.returncode, out),
+                 (1, contained_want(c, form, good, "stall.img",
+                                    "The search of this volume crashed (signal 11)", "No log found")))
+
+    # A limit that leaves no memory: the image's search fails, and says why.
+    if not args.sanitized and not args.emulator:
+        problem = "The search of this image ran out of memory (--memory-limit 1 MiB)"
+        for form, options, want in (
+                ("text", [], f"==> disk.raw <==\n{problem}\n"),
+                ("json", ["--json"], f'{{"source":"disk.raw","record":"error","problem":"{problem}"}}\n'),
+                ("csv", ["--csv"], f"disk.raw,error{',' * 16}{problem},,,,,,\r\n")):
+            status, out = c.run("--image", *options, "--memory-limit", "1", "disk.raw")
+            if form == "csv":
+                out = out.split("\r\n", 1)[1]
+            c.expect(f"a search out of memory, in {form}", (status, out), (1, want))
 
 
 if __name__ == "__main__":
