@@ -218,6 +218,80 @@ std::vector<std::string> Readable(const char* path, const struct stat& st) {
   return {slash == 0 ? "/" : p.substr(0, slash)};
 }
 
+// One image's search, across the workers it takes: the first lists the
+// volumes and searches them in order; when one fails, the volume it was at
+// is reported and another worker searches the volumes after it.
+class ImageSearch {
+ public:
+  ImageSearch(const std::string& name, const SearchEvents& events, SearchResult& result)
+      : listing_(name), events_(events), result_(result) {}
+
+  Verdict Take(const Message& m) {
+    if (!listed_) {
+      const Verdict v = listing_.Take(m);
+      if (v != Verdict::kLast || listing_.NotOpened()) return v;
+      listed_ = true;
+      result_.incomplete = listing_.Incomplete();
+      result_.failed = result_.incomplete;
+      return Advance();
+    }
+    if (!current_) return Verdict::kBroken;
+    const Verdict v = current_->Take(m);
+    if (v != Verdict::kLast) return v;
+    Report(current_->Finish(std::nullopt));
+    return Advance();
+  }
+
+  [[nodiscard]] bool Listed() const { return listed_; }
+  [[nodiscard]] const Listing& ListingSeen() const { return listing_; }
+
+  /// After a worker failed: reports the volume it was at, and returns the
+  /// offsets of the volumes still to search (none: the search is over).
+  std::vector<std::uint64_t> AfterFailure(std::string failure) {
+    if (!current_) return {};
+    Report(current_->Finish(std::move(failure)));
+    std::vector<std::uint64_t> left;
+    if (Advance() == Verdict::kLast) return left;
+    const std::vector<ListedVolume>& volumes = listing_.Volumes();
+    for (std::size_t i = next_; i < volumes.size(); ++i) {
+      if (!volumes[i].problem) left.push_back(volumes[i].place.partition_offset);
+    }
+    return left;
+  }
+
+ private:
+  void Report(const VolumeRecord& record) {
+    result_.failed = result_.failed || record.failed;
+    result_.logs += record.logs;
+    events_.volume(record);
+  }
+
+  // Reports the volumes not to be searched that come next, and begins the
+  // next one to search: a step, or the last when none is left.
+  Verdict Advance() {
+    if (current_) ++next_;
+    current_.reset();
+    const std::vector<ListedVolume>& volumes = listing_.Volumes();
+    for (; next_ < volumes.size() && volumes[next_].problem; ++next_) {
+      VolumeRecord record;
+      record.volume = volumes[next_].place;
+      record.problem = volumes[next_].problem;
+      record.failed = volumes[next_].failed;
+      Report(record);
+    }
+    if (next_ == volumes.size()) return Verdict::kLast;
+    current_.emplace(volumes[next_].place, events_);
+    return Verdict::kStep;
+  }
+
+  Listing listing_;
+  const SearchEvents& events_;
+  SearchResult& result_;
+  bool listed_ = false;
+  std::size_t next_ = 0;  // the volume being searched, or the next to report
+  std::optional<VolumeSearch> current_;
+};
+
 }  // namespace
 
 SearchResult SearchImage(const std::string& name, const char* path, const WorkerLimits& limits,
@@ -232,46 +306,29 @@ SearchResult SearchImage(const std::string& name, const char* path, const Worker
   close(probe);
   const std::vector<std::string> readable = Readable(path, st);
 
-  Listing listing(name);
-  const WorkerOutcome listed = RunWorker(
-      limits, readable, [path](WorkerChannel& out) { ListVolumes(path, out); },
-      [&listing](const Message& m) { return listing.Take(m); });
-  if (listed.end != WorkerEnd::kFinished || listing.OutOfMemory()) {
+  ImageSearch search(name, events, result);
+  const auto take = [&search](const Message& m) { return search.Take(m); };
+  WorkerOutcome outcome = RunWorker(
+      limits, readable, [path](WorkerChannel& out) { SearchImage(path, out); }, take);
+  const Listing& listing = search.ListingSeen();
+  if (!search.Listed()) {
+    if (outcome.end == WorkerEnd::kFinished && !listing.OutOfMemory()) return result;  // no image
     result.opened = true;
     result.failed = true;
     result.failure = listing.OutOfMemory()
                          ? "The search of this image ran out of memory (--memory-limit " +
                                std::to_string(limits.memory_limit_mib) + " MiB)"
-                         : FailureText(listed, "image", limits);
+                         : FailureText(outcome, "image", limits);
     return result;
   }
-  if (listing.NotOpened()) return result;
   result.opened = true;
-  result.incomplete = listing.Incomplete();
-  result.failed = result.incomplete;
-
-  for (const ListedVolume& v : listing.Volumes()) {
-    if (v.problem) {
-      VolumeRecord record;
-      record.volume = v.place;
-      record.problem = v.problem;
-      record.failed = v.failed;
-      result.failed = result.failed || v.failed;
-      events.volume(record);
-      continue;
-    }
-    VolumeSearch search(v.place, events);
-    const std::uint64_t offset = v.place.partition_offset;
-    const WorkerOutcome searched = RunWorker(
-        limits, readable, [path, offset](WorkerChannel& out) { SearchVolume(path, offset, out); },
-        [&search](const Message& m) { return search.Take(m); });
-    const VolumeRecord record =
-        search.Finish(searched.end == WorkerEnd::kFinished
-                          ? std::nullopt
-                          : std::optional<std::string>(FailureText(searched, "volume", limits)));
-    result.failed = result.failed || record.failed;
-    result.logs += record.logs;
-    events.volume(record);
+  while (outcome.end != WorkerEnd::kFinished) {
+    const std::vector<std::uint64_t> left =
+        search.AfterFailure(FailureText(outcome, "volume", limits));
+    if (left.empty()) break;
+    outcome = RunWorker(
+        limits, readable, [path, &left](WorkerChannel& out) { SearchVolumes(path, left, out); },
+        take);
   }
   return result;
 }

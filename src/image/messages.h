@@ -14,16 +14,17 @@
 namespace quenthar::image {
 
 enum class MessageKind : std::uint8_t {
-  // Either worker, as its only message.
+  // A worker that cannot be sandboxed, as its only message.
   kSandboxRefused = 1,  // text: why the sandbox cannot be set up
-  // The worker that opens an image and lists its volumes, in this order.
+  // An image's worker lists its volumes, in this order,
   kImageNotOpened,      // u8 1 when the library ran out of memory, text: its error
   kImageOpened,         // u64: the image's size in bytes
   kImageIncomplete,     // segments of the image are missing or damaged
   kVolumeToSearch,      // u64 offset, optional text: the partition's description
   kVolumeUnsearched,    // u64 offset, optional text, text: problem, u8 1 when a failure
   kVolumesListed,       // last
-  // The worker that searches one volume, in this order.
+  // then for each volume to search, in the listing's order (a worker that
+  // takes over after one that failed sends only these):
   kFileSystem,          // text: the library's name of its type
   kLog,                 // text path, u64 address, u8 allocated, u64 size, bytes (whole, or its header)
   kVolumeSearched,      // u64 files, u64 candidates, u64 logs, optional text: problem, u8 failed; last

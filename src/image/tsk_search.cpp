@@ -346,7 +346,15 @@ VolumeSystem OpenVolumeSystemOfKind(TSK_IMG_INFO* img, std::vector<std::string>&
   return nullptr;
 }
 
-void SendPartitions(const TSK_IMG_INFO* img, const TSK_VS_INFO* vs, WorkerChannel& out) {
+// A volume the listing sends to be searched, with its file system when the
+// listing had to open it to tell.
+struct Planned {
+  std::uint64_t offset;
+  FileSystem fs;
+};
+
+void SendPartitions(const TSK_IMG_INFO* img, const TSK_VS_INFO* vs, WorkerChannel& out,
+                    std::vector<Planned>& planned) {
   const auto image_size = static_cast<std::uint64_t>(img->size);
   for (TSK_PNUM_T i = 0; i < vs->part_count; ++i) {
     const TSK_VS_PART_INFO* part = tsk_vs_part_get(vs, i);
@@ -362,6 +370,7 @@ void SendPartitions(const TSK_IMG_INFO* img, const TSK_VS_INFO* vs, WorkerChanne
       SendUnsearched(out, offset, partition, {"Partition ends past the end of the image", true});
     } else {
       SendToSearch(out, offset, partition);
+      planned.push_back({offset, nullptr});
     }
   }
 }
@@ -405,11 +414,8 @@ ImageHandle OpenImage(const char* path, WorkerChannel* report) {
   return img;
 }
 
-}  // namespace
-
-void ListVolumes(const char* path, WorkerChannel& out) {
-  const ImageHandle img = OpenImage(path, &out);
-  if (img == nullptr) return;
+// Sends the image's volumes, and returns those to search.
+std::vector<Planned> ListVolumes(TSK_IMG_INFO* img, const char* path, WorkerChannel& out) {
   {
     MessageWriter m(MessageKind::kImageOpened);
     out.Send(m.U64(static_cast<std::uint64_t>(img->size)));
@@ -418,48 +424,56 @@ void ListVolumes(const char* path, WorkerChannel& out) {
     MessageWriter m(MessageKind::kImageIncomplete);
     out.Send(m);
   }
+  std::vector<Planned> planned;
   MessageWriter listed(MessageKind::kVolumesListed);
   std::vector<std::string> table_errors;
-  VolumeSystem vs = OpenVolumeSystem(img.get(), table_errors);
+  VolumeSystem vs = OpenVolumeSystem(img, table_errors);
   if (vs == nullptr && table_errors.empty()) {
     // No table: one file system over the whole image, when there is one.
     Error error;
-    const FileSystem fs = OpenFileSystem(img.get(), 0, error);
+    FileSystem fs = OpenFileSystem(img, 0, error);
     if (fs != nullptr || IsReadFailure(error)) {
       SendToSearch(out, 0, std::nullopt);
-      return out.Send(listed);
+      planned.push_back({0, std::move(fs)});
+      out.Send(listed);
+      return planned;
     }
-    vs = OpenVolumeSystemOfKind(img.get(), table_errors);
+    vs = OpenVolumeSystemOfKind(img, table_errors);
     if (vs == nullptr && table_errors.empty()) {
       SendUnsearched(out, 0, std::nullopt, ExplainUnopened(error));
-      return out.Send(listed);
+      out.Send(listed);
+      return planned;
     }
   }
   if (vs == nullptr) {
     std::string problem;
     for (const std::string& e : table_errors) problem += (problem.empty() ? "" : "; ") + e;
     SendUnsearched(out, 0, std::nullopt, {problem, true});
-    return out.Send(listed);
+  } else {
+    SendPartitions(img, vs.get(), out, planned);
   }
-  SendPartitions(img.get(), vs.get(), out);
   out.Send(listed);
+  return planned;
 }
 
-void SearchVolume(const char* path, std::uint64_t offset, WorkerChannel& out) {
+// Searches the file system at `offset` (`fs`, when it is open already) and
+// sends its logs and what the search saw.
+void SearchVolume(TSK_IMG_INFO* img, std::uint64_t offset, FileSystem fs, WorkerChannel& out) {
   VolumeSeen seen;
-  const ImageHandle img = OpenImage(path, nullptr);
   if (img == nullptr) {
     seen.problem = LastError().text;
     seen.failed = true;
     return seen.Send(out);
   }
-  Error error;
-  const FileSystem fs = OpenFileSystem(img.get(), static_cast<TSK_OFF_T>(offset), error);
   if (fs == nullptr) {
-    const Unopened why = ExplainUnopened(error);
-    seen.problem = why.problem;
-    seen.failed = why.failed;
-    return seen.Send(out);
+    Error error;
+    fs = OpenFileSystem(img, static_cast<TSK_OFF_T>(offset), error);
+    if (fs == nullptr) {
+      const Unopened why = ExplainUnopened(error);
+      seen.problem = why.problem;
+      seen.failed = why.failed;
+      return seen.Send(out);
+    }
   }
   {
     MessageWriter m(MessageKind::kFileSystem);
@@ -481,6 +495,22 @@ void SearchVolume(const char* path, std::uint64_t offset, WorkerChannel& out) {
     if (Examine(fs.get(), address, candidate, seen, out)) ++seen.logs;
   }
   seen.Send(out);
+}
+
+}  // namespace
+
+void SearchImage(const char* path, WorkerChannel& out) {
+  const ImageHandle img = OpenImage(path, &out);
+  if (img == nullptr) return;
+  for (Planned& volume : ListVolumes(img.get(), path, out)) {
+    SearchVolume(img.get(), volume.offset, std::move(volume.fs), out);
+  }
+}
+
+void SearchVolumes(const char* path, const std::vector<std::uint64_t>& offsets,
+                   WorkerChannel& out) {
+  const ImageHandle img = OpenImage(path, nullptr);
+  for (const std::uint64_t offset : offsets) SearchVolume(img.get(), offset, nullptr, out);
 }
 
 }  // namespace quenthar::image

@@ -4,17 +4,21 @@
 #pragma once
 
 #include <cstdint>
+#include <vector>
 
 #include "image/worker.h"
 
 namespace quenthar::image {
 
-/// Opens the image and its partition table and sends its volumes: every
-/// allocated partition, or the whole image when it has no table.
-void ListVolumes(const char* path, WorkerChannel& out);
-
-/// Opens the file system at `offset` of the image and sends every log in
+/// Opens the image and its partition table and sends its volumes (every
+/// allocated partition, or the whole image when it has no table); then
+/// searches each volume to be searched, in that order, sending every log in
 /// it, allocated or deleted, then what the search saw.
-void SearchVolume(const char* path, std::uint64_t offset, WorkerChannel& out);
+void SearchImage(const char* path, WorkerChannel& out);
+
+/// Searches the volumes at these offsets of the image as SearchImage does,
+/// without the listing: what is left of an image whose worker failed.
+void SearchVolumes(const char* path, const std::vector<std::uint64_t>& offsets,
+                   WorkerChannel& out);
 
 }  // namespace quenthar::image

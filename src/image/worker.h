@@ -14,7 +14,7 @@
 namespace quenthar::image {
 
 struct WorkerLimits {
-  unsigned time_limit_s = 600;          // of waiting for its messages
+  unsigned time_limit_s = 600;          // of waiting for the messages of one step
   std::uint64_t memory_limit_mib = 1024;  // address space beyond what it starts with
   bool sandbox = true;
 };
@@ -47,14 +47,15 @@ class WorkerChannel {
   int fd_;
 };
 
-/// What the output process makes of one message.
-enum class Verdict { kMore, kLast, kBroken };
+/// What the output process makes of one message: more to come, a step done
+/// (the time limit counts afresh from here), the last, or nonsense.
+enum class Verdict { kMore, kStep, kLast, kBroken };
 
 /// Runs job(channel) in a worker under `limits`, reading only `readable`
 /// (files, and folders with all under them), and hands each message it sends
-/// to on_message in order; on_message says when the last has come, or that
-/// one does not hold together, which ends the worker. Returns once the
-/// worker is gone.
+/// to on_message in order; on_message says when a step is done, when the
+/// last message has come, or that one does not hold together, which ends
+/// the worker. Returns once the worker is gone.
 WorkerOutcome RunWorker(const WorkerLimits& limits, const std::vector<std::string>& readable,
                         const std::function<void(WorkerChannel&)>& job,
                         const std::function<Verdict(const Message&)>& on_message);

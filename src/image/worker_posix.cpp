@@ -11,6 +11,7 @@
 #include <csignal>
 #include <cstdio>
 #include <cstring>
+#include <ctime>
 #include <thread>
 
 #include "image/sandbox.h"
@@ -69,6 +70,13 @@ std::uint64_t AddressSpace() {
 #endif
   CloseFrom(kChannelFd + 1);
   WorkerChannel out(kChannelFd);
+
+  // File systems keep local times, which the library converts with the C
+  // library's time zone: without TZ, each conversion looks at
+  // /etc/localtime again (three times per FAT file). No time of theirs is
+  // reported, so any fixed zone does.
+  setenv("TZ", "UTC0", 1);
+  tzset();
 
   // The limit counts from what the worker holds now, the program included.
   const std::uint64_t limit = AddressSpace() + (limits.memory_limit_mib << 20);
@@ -138,7 +146,8 @@ WorkerOutcome RunWorker(const WorkerLimits& limits, const std::vector<std::strin
 
   // Only the time spent waiting for the worker counts: not the time the
   // output takes to be written (a slow reader of the output).
-  Clock::duration left = std::chrono::seconds(limits.time_limit_s);
+  const Clock::duration step = std::chrono::seconds(limits.time_limit_s);
+  Clock::duration left = step;
   FrameBuffer frames;
   bool last = false;
   bool broken = false;
@@ -171,6 +180,7 @@ WorkerOutcome RunWorker(const WorkerLimits& limits, const std::vector<std::strin
         const Verdict v = on_message(*m);
         broken = v == Verdict::kBroken;
         last = v == Verdict::kLast;
+        if (v == Verdict::kStep) left = step;
       }
       first = false;
     }

@@ -443,6 +443,23 @@ def check_contained(c, work, args):
                  (1, contained_want(c, form, good, "stall.img",
                                     "The search of this volume took longer than 2 s", "No log found")))
 
+    # A disk whose first volume stalls: the volume after it is still searched.
+    disk = os.path.join(work, "stalling.raw")
+    with open(disk, "wb") as f:
+        f.truncate(60 * MIB)
+    sh("sgdisk", "-n1:2048:+4M", "-t1:8300", "-n2:0:+40M", "-t2:ef00", disk)
+    place(disk, stall, 2048)
+    place(disk, os.path.join(work, "esp.img"), 2048 + 8 * 1024)
+    status, out = c.run("--image", "--json", "--time-limit", "2", "stalling.raw")
+    records = [json.loads(line) for line in out.splitlines()]
+    c.expect("a disk whose first volume stalls",
+             (status, [(r["record"], r["source"], r.get("problem")) for r in records if r["record"] != "entry"]),
+             (1, [("volume", "stalling.raw@1048576", "The search of this volume took longer than 2 s"),
+                  *[(kind, f"stalling.raw@{(2048 + 8192) * SECTOR}:{path}", None)
+                    for path in ("/EFI/_ld.dat (deleted, entry 23)", "/EFI/Boot/events.dat")
+                    for kind in ("log", "header", "end")],
+                  ("volume", f"stalling.raw@{(2048 + 8192) * SECTOR}", None)]))
+
     # A worker killed from outside while it searches, after the sandbox is
     # seen in place.
     for form, options in (("text", []), ("json", ["--json"]), ("csv", ["--csv"])):
