@@ -28,10 +28,32 @@ void PutJsonChar(Output& out, char c) {
   out.Put({&c, 1});
 }
 
+// The line separators beyond the control characters: legal in a JSON string,
+// but a reader that splits lines the Unicode way would cut the record there.
+bool IsLineSeparator(char32_t c) { return c == 0x85 || c == 0x2028 || c == 0x2029; }
+
+void PutEscapedSeparator(Output& out, char32_t c) {
+  out.Put(c == 0x85 ? "\\u0085" : c == 0x2028 ? "\\u2028" : "\\u2029");
+}
+
 // A JSON string of UTF-8 text.
 void PutJsonString(Output& out, std::string_view utf8) {
   out.Put("\"");
-  for (const char c : utf8) PutJsonChar(out, c);
+  const auto byte = [utf8](std::size_t k) {
+    return k < utf8.size() ? static_cast<unsigned char>(utf8[k]) : 0U;
+  };
+  for (std::size_t i = 0; i < utf8.size(); ++i) {
+    // U+0085 is C2 85; U+2028 and U+2029 are E2 80 A8 and E2 80 A9.
+    if (byte(i) == 0xC2 && byte(i + 1) == 0x85) {
+      PutEscapedSeparator(out, 0x85);
+      i += 1;
+    } else if (byte(i) == 0xE2 && byte(i + 1) == 0x80 && (byte(i + 2) == 0xA8 || byte(i + 2) == 0xA9)) {
+      PutEscapedSeparator(out, byte(i + 2) == 0xA8 ? 0x2028 : 0x2029);
+      i += 2;
+    } else {
+      PutJsonChar(out, utf8[i]);
+    }
+  }
   out.Put("\"");
 }
 
@@ -42,6 +64,8 @@ void PutJsonString(Output& out, const Utf16View& text) {
     const char32_t c = NextCodePoint(text, i);
     if (c < 0x80) {
       PutJsonChar(out, static_cast<char>(c));
+    } else if (IsLineSeparator(c)) {
+      PutEscapedSeparator(out, c);
     } else {
       char* at = out.Reserve(4);
       out.Commit(static_cast<std::size_t>(EncodeUtf8(c, at) - at));

@@ -116,6 +116,8 @@ def structured_problems(kind, data):
     if kind == "json":
         if text and not text.endswith("\n"):
             return ["the last JSON line has no line end"]
+        if len(text.splitlines()) != text.count("\n"):
+            return ["a line separator other than LF is left unescaped (U+0085, U+2028 or U+2029)"]
         validator, key_order = record_validator()
         for number, line in enumerate(text.split("\n")[:-1], 1):
             try:
