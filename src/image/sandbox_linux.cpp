@@ -94,7 +94,7 @@ int Refuse(void* ctx, int call, scmp_arg_cmp arg) {
 
 int InstallFilter(const SandboxPolicy& policy) {
   const std::unique_ptr<void, FilterReleaser> ctx(seccomp_init(SCMP_ACT_KILL_PROCESS));
-  if (ctx == nullptr) return -ENOMEM;
+  if (ctx == nullptr) return -ENOSYS;  // the library found no filter it can make here
   void* c = ctx.get();
   for (const int call : kAllowed) {
     if (const int rc = Allow(c, call); rc < 0) return rc;

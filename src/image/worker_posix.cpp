@@ -60,14 +60,17 @@ std::uint64_t AddressSpace() {
 
   // Only the channel stays open; standard input and output lead nowhere
   // (standard error stays for the sanitizers' reports in that build).
+  // The channel moves out of the way first: /dev/null may open as any of
+  // the numbers below it, the channel's own included.
   const int moved = fcntl(channel, F_DUPFD, 16);
   const int null = open("/dev/null", O_RDWR);
-  if (moved < 0 || null < 0 || dup2(moved, kChannelFd) < 0) _exit(1);
+  if (moved < 0 || null < 0) _exit(1);
   dup2(null, STDIN_FILENO);
   dup2(null, STDOUT_FILENO);
 #if !QUENTHAR_SANITIZED
   dup2(null, STDERR_FILENO);
 #endif
+  if (dup2(moved, kChannelFd) < 0) _exit(1);
   CloseFrom(kChannelFd + 1);
   WorkerChannel out(kChannelFd);
 

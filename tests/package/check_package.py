@@ -173,8 +173,9 @@ def main():
             elif args.images:
                 # --image runs the companion from where the package puts it.
                 # An emulator cannot start a second program of the target: there the
-                # companion runs by itself.
-                command = [args.emulator, companion] if args.emulator else [program]
+                # companion runs by itself, and without the sandbox, which the
+                # emulator refuses.
+                command = [args.emulator, companion, "--no-sandbox"] if args.emulator else [program]
                 ran = subprocess.run([*command, "--image", os.path.join(SOURCE, "examples/boot.bin")],
                                      stdout=subprocess.PIPE, text=True)
                 if ran.returncode != 1 or not ran.stdout.endswith("No log found\n"):
