@@ -89,8 +89,8 @@ CommandLine ParseCommandLine(int argc, const platform::ArgChar* const* argv) {
   bool csv = false;
   bool images = false;
   ImageLimits limits;
-  std::string bad_value;                 // the first image option without its number
-  std::string_view image_option;         // the first image option given
+  std::string bad_value;          // the first image option without its number
+  std::string_view image_option;  // the first image option given
   const platform::ArgChar* unknown = nullptr;
   std::vector<const platform::ArgChar*> paths;
   bool options_ended = false;

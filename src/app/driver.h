@@ -6,8 +6,8 @@
 #include <cstdio>
 #include <memory>
 
-#include "platform/platform.h"
 #include "log/loaded_log.h"
+#include "platform/platform.h"
 #include "report/report.h"
 
 namespace quenthar {
@@ -57,6 +57,5 @@ int ReportLoadedLog(Renderer& r, const LogForm& form, const LogHeader& header, L
   ReportEntries(r, LoadedLog{form, header, buffer.get(), capacity});
   return kExitOk;
 }
-
 
 }  // namespace quenthar

@@ -191,7 +191,7 @@ class VolumeSearch {
 
 // Why a worker did not finish, as its volume's or its image's problem.
 std::string FailureText(const WorkerOutcome& o, const char* what, const WorkerLimits& limits) {
-  const std::string search = std::string("The search of this ") + what;
+  std::string search = std::string("The search of this ") + what;
   switch (o.end) {
     case WorkerEnd::kFinished: break;
     case WorkerEnd::kCrashed: return search + " crashed (signal " + std::to_string(o.code) + ")";

@@ -30,9 +30,9 @@ struct SearchEvents {
 };
 
 struct SearchResult {
-  bool opened = false;      // false: not a regular file or block device, or no image
-  bool failed = false;      // a read, a table, a walk or a worker failed somewhere
-  bool incomplete = false;  // segments of the image are missing or damaged
+  bool opened = false;                 // false: not a regular file or block device, or no image
+  bool failed = false;                 // a read, a table, a walk or a worker failed somewhere
+  bool incomplete = false;             // segments of the image are missing or damaged
   std::optional<std::string> failure;  // why the image's volumes could not be listed
   std::uint64_t logs = 0;
 };

@@ -17,17 +17,17 @@ enum class MessageKind : std::uint8_t {
   // A worker that cannot be sandboxed, as its only message.
   kSandboxRefused = 1,  // text: why the sandbox cannot be set up
   // An image's worker lists its volumes, in this order,
-  kImageNotOpened,      // u8 1 when the library ran out of memory, text: its error
-  kImageOpened,         // u64: the image's size in bytes
-  kImageIncomplete,     // segments of the image are missing or damaged
-  kVolumeToSearch,      // u64 offset, optional text: the partition's description
-  kVolumeUnsearched,    // u64 offset, optional text, text: problem, u8 1 when a failure
-  kVolumesListed,       // last
+  kImageNotOpened,    // u8 1 when the library ran out of memory, text: its error
+  kImageOpened,       // u64: the image's size in bytes
+  kImageIncomplete,   // segments of the image are missing or damaged
+  kVolumeToSearch,    // u64 offset, optional text: the partition's description
+  kVolumeUnsearched,  // u64 offset, optional text, text: problem, u8 1 when a failure
+  kVolumesListed,     // last
   // then for each volume to search, in the listing's order (a worker that
   // takes over after one that failed sends only these):
-  kFileSystem,          // text: the library's name of its type
-  kLog,                 // text path, u64 address, u8 allocated, u64 size, bytes (whole, or its header)
-  kVolumeSearched,      // u64 files, u64 candidates, u64 logs, optional text: problem, u8 failed; last
+  kFileSystem,      // text: the library's name of its type
+  kLog,             // text path, u64 address, u8 allocated, u64 size, bytes (whole, or its header)
+  kVolumeSearched,  // u64 files, u64 candidates, u64 logs, optional text: problem, u8 failed; last
 };
 
 /// No frame is longer: a log, and a path of the deepest tree the search follows.
@@ -41,7 +41,7 @@ class MessageWriter {
   explicit MessageWriter(MessageKind kind);
   MessageWriter& U8(std::uint8_t v);
   MessageWriter& U64(std::uint64_t v);
-  MessageWriter& Text(std::string_view text);  // u32 length, bytes
+  MessageWriter& Text(std::string_view text);                           // u32 length, bytes
   MessageWriter& OptionalText(const std::optional<std::string>& text);  // u8 present, then Text
   MessageWriter& Bytes(const std::uint8_t* p, std::size_t n);           // u32 length, bytes
   /// The whole frame, its length filled in.

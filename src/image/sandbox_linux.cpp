@@ -39,13 +39,14 @@ struct Descriptor {
 // Limits file access to reading what the policy names. Best effort: a kernel
 // without Landlock, or an environment that refuses it, leaves only the filter.
 void RestrictFiles(const SandboxPolicy& policy) {
-  const long abi = syscall(SYS_landlock_create_ruleset, nullptr, 0, LANDLOCK_CREATE_RULESET_VERSION);
+  const long abi =
+      syscall(SYS_landlock_create_ruleset, nullptr, 0, LANDLOCK_CREATE_RULESET_VERSION);
   if (abi < 1) return;
   const std::uint64_t handled = kFileRightsOfAbi[abi < 3 ? abi : 3];
   landlock_ruleset_attr attr{};
   attr.handled_access_fs = handled;
-  const Descriptor ruleset(static_cast<int>(
-      syscall(SYS_landlock_create_ruleset, &attr, sizeof attr, 0)));
+  const Descriptor ruleset(
+      static_cast<int>(syscall(SYS_landlock_create_ruleset, &attr, sizeof attr, 0)));
   if (ruleset.fd < 0) return;
   for (const std::string& path : policy.readable) {
     const Descriptor at(open(path.c_str(), O_PATH | O_CLOEXEC));
@@ -67,17 +68,17 @@ struct FilterReleaser {
 // sanitizers' runtime in that build): reading and seeking, asking about
 // files, memory, locks, the clock, and ending, by a signal too.
 constexpr int kAllowed[] = {
-    SCMP_SYS(read),           SCMP_SYS(readv),         SCMP_SYS(pread64),
-    SCMP_SYS(preadv),         SCMP_SYS(lseek),         SCMP_SYS(close),
-    SCMP_SYS(fstat),          SCMP_SYS(newfstatat),    SCMP_SYS(statx),
-    SCMP_SYS(access),         SCMP_SYS(faccessat),     SCMP_SYS(faccessat2),
-    SCMP_SYS(getcwd),         SCMP_SYS(fcntl),         SCMP_SYS(brk),
-    SCMP_SYS(munmap),         SCMP_SYS(mremap),        SCMP_SYS(madvise),
-    SCMP_SYS(futex),          SCMP_SYS(sysinfo),       SCMP_SYS(getpid),
-    SCMP_SYS(gettid),         SCMP_SYS(rt_sigprocmask), SCMP_SYS(rt_sigaction),
-    SCMP_SYS(rt_sigreturn),   SCMP_SYS(sched_yield),   SCMP_SYS(clock_gettime),
-    SCMP_SYS(gettimeofday),   SCMP_SYS(getrandom),     SCMP_SYS(exit),
-    SCMP_SYS(exit_group),     SCMP_SYS(sigaltstack),
+    SCMP_SYS(read),         SCMP_SYS(readv),          SCMP_SYS(pread64),
+    SCMP_SYS(preadv),       SCMP_SYS(lseek),          SCMP_SYS(close),
+    SCMP_SYS(fstat),        SCMP_SYS(newfstatat),     SCMP_SYS(statx),
+    SCMP_SYS(access),       SCMP_SYS(faccessat),      SCMP_SYS(faccessat2),
+    SCMP_SYS(getcwd),       SCMP_SYS(fcntl),          SCMP_SYS(brk),
+    SCMP_SYS(munmap),       SCMP_SYS(mremap),         SCMP_SYS(madvise),
+    SCMP_SYS(futex),        SCMP_SYS(sysinfo),        SCMP_SYS(getpid),
+    SCMP_SYS(gettid),       SCMP_SYS(rt_sigprocmask), SCMP_SYS(rt_sigaction),
+    SCMP_SYS(rt_sigreturn), SCMP_SYS(sched_yield),    SCMP_SYS(clock_gettime),
+    SCMP_SYS(gettimeofday), SCMP_SYS(getrandom),      SCMP_SYS(exit),
+    SCMP_SYS(exit_group),   SCMP_SYS(sigaltstack),
 };
 
 // Adds a rule; a system call this architecture lacks (a pseudo number) is
@@ -102,8 +103,8 @@ int InstallFilter(const SandboxPolicy& policy) {
   const auto channel = static_cast<scmp_datum_t>(policy.channel);
   const scmp_arg_cmp to_channel[] = {SCMP_A0(SCMP_CMP_EQ, channel)};
   // Files are opened to be read, never created, emptied or written.
-  constexpr auto kWriting =
-      static_cast<scmp_datum_t>(O_ACCMODE | O_CREAT | O_TRUNC | O_APPEND | (O_TMPFILE & ~O_DIRECTORY));
+  constexpr auto kWriting = static_cast<scmp_datum_t>(O_ACCMODE | O_CREAT | O_TRUNC | O_APPEND |
+                                                      (O_TMPFILE & ~O_DIRECTORY));
   const scmp_arg_cmp reading[] = {SCMP_A2(SCMP_CMP_MASKED_EQ, kWriting, 0)};
   const scmp_arg_cmp reading_open[] = {SCMP_A1(SCMP_CMP_MASKED_EQ, kWriting, 0)};
   // Memory, but no code: nothing new is ever made executable.
@@ -123,8 +124,10 @@ int InstallFilter(const SandboxPolicy& policy) {
   // An open for writing is refused, not punished: a library probes images
   // read-write first (AFFLIB's VMDK reader) and reads them read-only when
   // that fails, as it would on read-only evidence.
-  for (const auto& [mask, value] : {std::pair<int, int>{O_ACCMODE, O_WRONLY}, {O_ACCMODE, O_RDWR},
-                                     {O_CREAT, O_CREAT}, {O_TRUNC, O_TRUNC}}) {
+  for (const auto& [mask, value] : {std::pair<int, int>{O_ACCMODE, O_WRONLY},
+                                    {O_ACCMODE, O_RDWR},
+                                    {O_CREAT, O_CREAT},
+                                    {O_TRUNC, O_TRUNC}}) {
     const auto m = static_cast<scmp_datum_t>(mask);
     const auto v = static_cast<scmp_datum_t>(value);
     if (rc >= 0) rc = Refuse(c, SCMP_SYS(openat), SCMP_A2(SCMP_CMP_MASKED_EQ, m, v));

@@ -69,11 +69,12 @@ bool IsReadFailure(const Error& e) {
   std::transform(lower.begin(), lower.end(), lower.begin(),
                  [](unsigned char c) { return static_cast<char>(std::tolower(c)); });
   if (lower.find("missing chunk") != std::string::npos) return true;
-  for (std::size_t at = lower.find("read"); at != std::string::npos; at = lower.find("read", at + 1)) {
+  for (std::size_t at = lower.find("read"); at != std::string::npos;
+       at = lower.find("read", at + 1)) {
     const bool starts = at == 0 || !IsLetter(lower[at - 1]);
     const std::size_t after = at + 4;
-    const bool ends = after == lower.size() || !IsLetter(lower[after]) ||
-                      lower.compare(after, 3, "ing") == 0;
+    const bool ends =
+        after == lower.size() || !IsLetter(lower[after]) || lower.compare(after, 3, "ing") == 0;
     if (starts && ends) return true;
   }
   return false;
@@ -187,9 +188,10 @@ enum class HeaderVerdict { kNotALog, kLog, kUnreadable };
 
 // Reads the header into `raw` and tells whether it is a log's.
 HeaderVerdict CheckHeader(TSK_FS_FILE* file, const LogForm& form,
-                    std::array<std::uint8_t, LogHeader::kSize>& raw) {
+                          std::array<std::uint8_t, LogHeader::kSize>& raw) {
   if (!ReadAt(file, form.header_offset, raw.data(), raw.size())) return HeaderVerdict::kUnreadable;
-  return HasLogSignature(LogHeader::Decode(raw.data())) ? HeaderVerdict::kLog : HeaderVerdict::kNotALog;
+  return HasLogSignature(LogHeader::Decode(raw.data())) ? HeaderVerdict::kLog
+                                                        : HeaderVerdict::kNotALog;
 }
 
 // Opens the file system at `offset`: NTFS, FAT and ext first, whose probes

@@ -18,7 +18,6 @@ void SearchImage(const char* path, WorkerChannel& out);
 
 /// Searches the volumes at these offsets of the image as SearchImage does,
 /// without the listing: what is left of an image whose worker failed.
-void SearchVolumes(const char* path, const std::vector<std::uint64_t>& offsets,
-                   WorkerChannel& out);
+void SearchVolumes(const char* path, const std::vector<std::uint64_t>& offsets, WorkerChannel& out);
 
 }  // namespace quenthar::image

@@ -14,7 +14,7 @@
 namespace quenthar::image {
 
 struct WorkerLimits {
-  unsigned time_limit_s = 600;          // of waiting for the messages of one step
+  unsigned time_limit_s = 600;            // of waiting for the messages of one step
   std::uint64_t memory_limit_mib = 1024;  // address space beyond what it starts with
   bool sandbox = true;
 };
@@ -41,7 +41,7 @@ struct WorkerOutcome {
 class WorkerChannel {
  public:
   explicit WorkerChannel(int fd) : fd_(fd) {}
-  void Send(MessageWriter& message);
+  void Send(MessageWriter& message) const;
 
  private:
   int fd_;

@@ -10,7 +10,9 @@
 #include <climits>
 #include <csignal>
 #include <cstdio>
+#include <cstdlib>
 #include <cstring>
+#include <string_view>
 #include <ctime>
 #include <thread>
 
@@ -37,8 +39,12 @@ std::uint64_t AddressSpace() {
   if (status == nullptr) return 0;
   char line[256];
   unsigned long long kib = 0;
+  constexpr std::string_view kKey = "VmSize:";
   while (std::fgets(line, sizeof line, status) != nullptr) {
-    if (std::sscanf(line, "VmSize: %llu kB", &kib) == 1) break;
+    if (std::string_view(line).starts_with(kKey)) {
+      kib = std::strtoull(line + kKey.size(), nullptr, 10);
+      break;
+    }
   }
   std::fclose(status);
   return static_cast<std::uint64_t>(kib) * 1024;
@@ -53,7 +59,8 @@ std::uint64_t AddressSpace() {
   if (getppid() != parent) _exit(1);
   // A crash ends the worker on its signal, which the output process reports;
   // a handler inherited (the sanitizers') would make it an exit status.
-  for (const int sig : {SIGSEGV, SIGBUS, SIGFPE, SIGILL, SIGABRT, SIGPIPE}) std::signal(sig, SIG_DFL);
+  for (const int sig : {SIGSEGV, SIGBUS, SIGFPE, SIGILL, SIGABRT, SIGPIPE})
+    std::signal(sig, SIG_DFL);
   sigset_t none;
   sigemptyset(&none);
   sigprocmask(SIG_SETMASK, &none, nullptr);
@@ -118,7 +125,7 @@ void Kill(pid_t pid) {
 
 }  // namespace
 
-void WorkerChannel::Send(MessageWriter& message) {
+void WorkerChannel::Send(MessageWriter& message) const {
   const std::vector<std::uint8_t>& frame = message.Frame();
   for (std::size_t at = 0; at < frame.size();) {
     const ssize_t n = write(fd_, frame.data() + at, frame.size() - at);
@@ -201,7 +208,8 @@ WorkerOutcome RunWorker(const WorkerLimits& limits, const std::vector<std::strin
   }
   if (WIFSIGNALED(status)) {
     const int sig = WTERMSIG(status);
-    return {limits.sandbox && sig == SIGSYS ? WorkerEnd::kSandboxStop : WorkerEnd::kCrashed, sig, {}};
+    return {
+        limits.sandbox && sig == SIGSYS ? WorkerEnd::kSandboxStop : WorkerEnd::kCrashed, sig, {}};
   }
   if (WIFEXITED(status) && WEXITSTATUS(status) != 0) {
     return {WorkerEnd::kExited, WEXITSTATUS(status), {}};

@@ -47,7 +47,7 @@ struct VolumeRecord {
   std::uint64_t candidates = 0;        // regular files of either log length
   std::uint64_t logs = 0;              // logs found
   std::optional<std::string> problem;  // why it was not searched whole
-  bool failed = false;  // the problem is a failure (a read, a damaged table), not a fact
+  bool failed = false;         // the problem is a failure (a read, a damaged table), not a fact
   bool search_failed = false;  // the search itself failed: it crashed, stalled or sent nonsense
 };
 

@@ -47,7 +47,8 @@ void PutJsonString(Output& out, std::string_view utf8) {
     if (byte(i) == 0xC2 && byte(i + 1) == 0x85) {
       PutEscapedSeparator(out, 0x85);
       i += 1;
-    } else if (byte(i) == 0xE2 && byte(i + 1) == 0x80 && (byte(i + 2) == 0xA8 || byte(i + 2) == 0xA9)) {
+    } else if (byte(i) == 0xE2 && byte(i + 1) == 0x80 &&
+               (byte(i + 2) == 0xA8 || byte(i + 2) == 0xA9)) {
       PutEscapedSeparator(out, byte(i + 2) == 0xA8 ? 0x2028 : 0x2029);
       i += 2;
     } else {

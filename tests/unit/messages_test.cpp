@@ -35,9 +35,9 @@ TEST(FrameBuffer, GivesAFrameOnlyWhenWholeWhateverThePieces) {
 TEST(FrameBuffer, RefusesAnEmptyFrameAndOneTooLong) {
   for (const std::uint32_t length : {0u, static_cast<std::uint32_t>(kMaxFrame) + 1}) {
     FrameBuffer b;
-    const std::uint8_t head[] = {static_cast<std::uint8_t>(length), static_cast<std::uint8_t>(length >> 8),
-                                 static_cast<std::uint8_t>(length >> 16),
-                                 static_cast<std::uint8_t>(length >> 24), 1};
+    const std::uint8_t head[] = {
+        static_cast<std::uint8_t>(length), static_cast<std::uint8_t>(length >> 8),
+        static_cast<std::uint8_t>(length >> 16), static_cast<std::uint8_t>(length >> 24), 1};
     b.Append(head, sizeof head);
     bool broken = false;
     EXPECT_FALSE(b.Next(broken).has_value());

@@ -17,8 +17,8 @@
 namespace quenthar::image {
 namespace {
 
-constexpr int kDone = 7;      // what the attempt exits with when it gets through
-constexpr int kRefused = 9;   // when the system call fails without a kill
+constexpr int kDone = 7;     // what the attempt exits with when it gets through
+constexpr int kRefused = 9;  // when the system call fails without a kill
 constexpr int kNoSandbox = 3;
 
 struct Attempt {
@@ -45,8 +45,8 @@ int UnderPolicy(const Attempt& attempt, const std::string& inside, const std::st
 }
 
 TEST(Sandbox, KillsWhatReadingAnImageNeverDoesAndRefusesWriting) {
-  const std::filesystem::path base = std::filesystem::temp_directory_path() /
-                                     ("sandbox_test_" + std::to_string(getpid()));
+  const std::filesystem::path base =
+      std::filesystem::temp_directory_path() / ("sandbox_test_" + std::to_string(getpid()));
   const std::filesystem::path inside = base / "images";
   std::filesystem::create_directories(inside);
   const std::string image = (inside / "disk.img").string();
@@ -104,20 +104,17 @@ TEST(Sandbox, KillsWhatReadingAnImageNeverDoesAndRefusesWriting) {
          return fd >= 0 && pread(fd, b, sizeof b, 0) == 5;
        },
        false},
-      {"a write to the channel", [](int channel, const std::string&) {
-         return write(channel, "x", 1) == 1;
-       }, false},
+      {"a write to the channel",
+       [](int channel, const std::string&) { return write(channel, "x", 1) == 1; }, false},
   };
   for (const Attempt& attempt : allowed) {
     const int status = UnderPolicy(attempt, inside.string(), outside);
     EXPECT_TRUE(WIFEXITED(status) && WEXITSTATUS(status) == kDone) << attempt.name;
   }
   if (landlock >= 1) {
-    const Attempt elsewhere{"reading outside",
-                            [](int, const std::string& other) {
-                              return open(other.c_str(), O_RDONLY) >= 0;
-                            },
-                            false};
+    const Attempt elsewhere{
+        "reading outside",
+        [](int, const std::string& other) { return open(other.c_str(), O_RDONLY) >= 0; }, false};
     const int status = UnderPolicy(elsewhere, inside.string(), outside);
     EXPECT_TRUE(WIFEXITED(status) && WEXITSTATUS(status) == kRefused) << elsewhere.name;
   }
