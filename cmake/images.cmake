@@ -6,11 +6,29 @@ set(QUENTHAR_IMAGES AUTO CACHE STRING "Read disk images with libtsk: ON, OFF or 
 # A cross build finds the target's libraries in a sysroot of Debian's packages
 # for it (scripts/arm64-sysroot.sh makes the arm64 one).
 set(QUENTHAR_IMAGE_SYSROOT "" CACHE PATH "Root of the target's libtsk and the libraries it links, when cross-compiling")
+set(QUENTHAR_IMAGE_SYSROOT_SCRIPT "" CACHE FILEPATH "Script that makes QUENTHAR_IMAGE_SYSROOT (given its parent folder), or reuses it")
 set(quenthar_images OFF)
-if(WIN32 OR QUENTHAR_IMAGES STREQUAL "OFF")
+set(images_why "")
+# The sysroot is made (or reused) here, at configure time, since whether the
+# build reads images is decided here.
+if(CMAKE_CROSSCOMPILING AND QUENTHAR_IMAGE_SYSROOT_SCRIPT AND NOT QUENTHAR_IMAGES STREQUAL "OFF")
+  get_filename_component(sysroot_parent ${QUENTHAR_IMAGE_SYSROOT} DIRECTORY)
+  execute_process(COMMAND ${QUENTHAR_IMAGE_SYSROOT_SCRIPT} ${sysroot_parent}
+                  RESULT_VARIABLE sysroot_made OUTPUT_QUIET ERROR_VARIABLE sysroot_error)
+  if(NOT sysroot_made EQUAL 0)
+    string(REGEX REPLACE "\n.*" "" sysroot_error "${sysroot_error}")
+    if(sysroot_error STREQUAL "")
+      set(sysroot_error "exit status ${sysroot_made}")
+    endif()
+    set(images_why "the target's sysroot cannot be made (${sysroot_error})")
+  endif()
+endif()
+if(images_why)
+  # The sysroot could not be made: said below.
+elseif(WIN32 OR QUENTHAR_IMAGES STREQUAL "OFF")
   set(images_why "not for this build")
 elseif(CMAKE_CROSSCOMPILING AND NOT EXISTS "${QUENTHAR_IMAGE_SYSROOT}/usr/include/tsk/libtsk.h")
-  set(images_why "no sysroot with the target's libtsk in QUENTHAR_IMAGE_SYSROOT: scripts/arm64-sysroot.sh makes it")
+  set(images_why "no sysroot with the target's libtsk in QUENTHAR_IMAGE_SYSROOT")
 else()
   if(CMAKE_CROSSCOMPILING)
     list(APPEND CMAKE_FIND_ROOT_PATH ${QUENTHAR_IMAGE_SYSROOT})

@@ -53,7 +53,18 @@ else()
   install(FILES LICENSE DESTINATION ${CMAKE_INSTALL_DOCDIR} COMPONENT license)
   install(FILES packaging/debian/copyright DESTINATION ${CMAKE_INSTALL_DOCDIR}
           COMPONENT debian EXCLUDE_FROM_ALL)
-  install(FILES packaging/debian/lintian-overrides RENAME quenthar
+  # The overrides follow what is built: the image program's only where it is.
+  set(image_overrides "")
+  if(quenthar_images)
+    string(CONCAT image_overrides
+      "# The disk-image program is linked statically for the same reason, with the\n"
+      "# libraries the copyright file names, each with its licence and source.\n"
+      "quenthar: statically-linked-binary [usr/lib/quenthar/quenthar-image]\n"
+      "quenthar: embedded-library expat [usr/lib/quenthar/quenthar-image]\n"
+      "quenthar: embedded-library zlib [usr/lib/quenthar/quenthar-image]\n")
+  endif()
+  configure_file(packaging/debian/lintian-overrides.in ${CMAKE_BINARY_DIR}/lintian-overrides @ONLY)
+  install(FILES ${CMAKE_BINARY_DIR}/lintian-overrides RENAME quenthar
           DESTINATION ${CMAKE_INSTALL_DATADIR}/lintian/overrides COMPONENT debian EXCLUDE_FROM_ALL)
   set(package_system linux)
   set(package_deb ON)

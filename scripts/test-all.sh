@@ -28,8 +28,7 @@ if need "the Windows build" x86_64-w64-mingw32-g++-posix wine64; then
   cmake --workflow --preset mingw-release
 fi
 if need "the arm64 build" aarch64-linux-gnu-g++ qemu-aarch64; then
-  scripts/arm64-sysroot.sh  # Debian's arm64 libtsk for its disk images, once
-  cmake --workflow --preset linux-arm64
+  cmake --workflow --preset linux-arm64  # makes, or reuses, its sysroot of Debian's arm64 packages
 fi
 if need "the fuzz run" clang++; then
   cmake --preset fuzz -DQUENTHAR_FUZZ_SECONDS="${QUENTHAR_FUZZ_SECONDS:-60}"

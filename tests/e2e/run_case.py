@@ -21,6 +21,7 @@ then sections:
   == setup link F TARGET      make a symbolic link
   == setup hardlink F EXISTING  make a second name of an existing file
   == setup fifo F      make a FIFO
+  == setup copy F PATH copy a file of the repository (PATH from its top) there
   == status N          expected exit status (default 0), compared as the platform's 8 bits
   == expect PATH empty|absent|dir|link|fifo|holds TEXT|unchanged
                        what PATH (relative to the run directory) must be afterwards;
@@ -38,7 +39,8 @@ then sections:
   == stdout [posix|windows]   expected standard output, line by line, up to the
                        next "==" line; each line ends with "\\n", or with CR LF when
                        it ends with the two characters \\r, or with nothing when it
-                       ends with \\c. Without a platform it holds for both.
+                       ends with \\c; a line that starts with "\\==" stands for one
+                       that starts with "==". Without a platform it holds for both.
 Otherwise on Windows every expected "\\n" is CR LF, and text is code page 1252. The run directory lies in a fresh
 temporary directory, so paths starting with ../ stay inside it.
 """
@@ -81,6 +83,8 @@ def parse_case(path):
 def expected_text(body):
     out = []
     for line in body:
+        if line.startswith("\\=="):
+            line = line[1:]
         if line.endswith("\\c"):
             out.append(line[:-2])
         elif line.endswith("\\r"):
@@ -205,6 +209,9 @@ def path_state_ok(path, state, text, log_bytes):
     return held == ("" if state == "empty" else text)
 
 
+REPOSITORY = os.path.dirname(os.path.dirname(os.path.dirname(os.path.abspath(__file__))))
+
+
 def make_setup(run_dir, setup):
     kind, target = setup[0], os.path.join(run_dir, setup[1])
     if kind == "mkdir":
@@ -221,6 +228,8 @@ def make_setup(run_dir, setup):
         os.link(os.path.join(run_dir, setup[2]), target)
     elif kind == "fifo":
         os.mkfifo(target)
+    elif kind == "copy":
+        shutil.copy(os.path.join(REPOSITORY, setup[2]), target)
     else:
         return False
     return True
