@@ -6,6 +6,7 @@
 #   bench/run.sh [BUILD_DIR]     (default build/linux-release)
 set -euo pipefail
 build=${1:-build/linux-release}
+cmake --build "$build" --target bench_logs bench_report > /dev/null
 logs=$build/bench/logs
 reports=$(mktemp -d)
 trap 'rm -rf "$reports"' EXIT
