@@ -2,7 +2,8 @@
 
 #include <cstring>
 
-#include "log/utf16.h"
+#include "log/records.h"
+#include "text/utf16.h"
 
 namespace quenthar::image {
 

@@ -17,7 +17,7 @@
 #include <vector>
 
 #include "log/records.h"
-#include "log/utf16.h"
+#include "text/utf16.h"
 
 namespace quenthar::image {
 namespace {

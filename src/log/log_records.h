@@ -22,19 +22,17 @@ struct EventKind {
   std::uint32_t id;
   std::string_view name;
   Payload (*decode)(EntryCursor& payload);  // nullptr: no payload layout
-  std::string_view too_short;               // the report's message for a payload too short for it
-  std::string_view problem;                 // the same, as the structured forms name it
 };
 
 inline constexpr EventKind kEvents[] = {
-    {1, "LogInit", DecodeInitPayload, "Invliad InitEntry\n", "Invalid InitEntry"},
-    {17, "BootApp Launch", DecodeLaunchPayload, "Invalid LaunchEntry\n", "Invalid LaunchEntry"},
-    {18, "BootApp return", DecodeReturnPayload, "Invalid ReturnEntry\n", "Invalid ReturnEntry"},
-    {19, "BootApp load failed", nullptr, {}, {}},
-    {20, "BCD Failure", nullptr, {}, {}},
-    {21, "No Valid Entry", nullptr, {}, {}},
-    {22, "General Failure", nullptr, {}, {}},
-    {50, "50Error", DecodeU50Payload, "Invalid U50Entry\n", "Invalid U50Entry"},
+    {1, "LogInit", DecodeInitPayload},
+    {17, "BootApp Launch", DecodeLaunchPayload},
+    {18, "BootApp return", DecodeReturnPayload},
+    {19, "BootApp load failed", nullptr},
+    {20, "BCD Failure", nullptr},
+    {21, "No Valid Entry", nullptr},
+    {22, "General Failure", nullptr},
+    {50, "50Error", DecodeU50Payload},
 };
 
 /// Where each ID below kIdLimit stands in kEvents, or -1: one look-up per entry.
@@ -52,13 +50,19 @@ inline const EventKind* FindEvent(std::uint32_t id) {
   return &kEvents[kEventIndex[id]];
 }
 
-/// "Information", "Error" or "Unknown".
+struct SeverityKind {
+  std::uint32_t severity;
+  std::string_view name;
+};
+
+/// The severities with a name; every other is "Unknown".
+inline constexpr SeverityKind kSeverities[] = {{1, "Information"}, {3, "Error"}};
+
 inline std::string_view SeverityName(std::uint32_t severity) {
-  switch (severity) {
-    case 1: return "Information";
-    case 3: return "Error";
-    default: return "Unknown";
+  for (const SeverityKind& s : kSeverities) {
+    if (s.severity == severity) return s.name;
   }
+  return "Unknown";
 }
 
 struct HeaderRecord {
@@ -88,8 +92,14 @@ struct EntryRecord {
   std::size_t stepped_payload_length;
 };
 
-/// "region_end", "stopped" or "short_tail".
-std::string_view ReasonName(WalkEnd reason);
+/// How a walk ended, by name, in WalkEnd's order.
+inline constexpr std::string_view kReasonNames[] = {"region_end", "stopped", "short_tail"};
+
+static_assert(std::size(kReasonNames) == static_cast<std::size_t>(WalkEnd::kShortTail) + 1);
+
+inline std::string_view ReasonName(WalkEnd reason) {
+  return kReasonNames[static_cast<std::size_t>(reason)];
+}
 
 struct EndRecord {
   WalkEnd reason;
@@ -151,23 +161,5 @@ EndRecord DecodeEntries(const LoadedLog& log, Visit&& visit) {
   // The walk leaves its cursor where it ended, which is what the end record names.
   return {end, FileOffset(log, region.position), OffsetOf(region)};
 }
-
-/// Why a log could not be reported.
-enum class Problem {
-  kCantOpenInput,
-  kInvalidSize,
-  kCantOpenOutput,
-  kCantReadHeader,
-  kCantReadData,
-  kNoLogFound,       // an image holds no log
-  kImageIncomplete,  // segments of an image are missing or damaged
-};
-
-struct ProblemText {
-  std::string_view report;   // as the report prints it, line end and all
-  std::string_view problem;  // as the structured forms name it
-};
-
-ProblemText TextOf(Problem problem);
 
 }  // namespace quenthar

@@ -1,17 +1,16 @@
 // The payloads whose layout is known, decoded into plain values. A decoder
 // first checks that the payload holds its fixed part; when it does not, it
-// says so (nullopt) and leaves the cursor alone. Text stays a view of the
+// says so (PayloadTooShort) and leaves the cursor alone. Text stays a view of the
 // loaded bytes.
 #pragma once
 
 #include <array>
 #include <cstdint>
-#include <optional>
 #include <variant>
 
 #include "log/entry_cursor.h"
 #include "log/records.h"
-#include "log/utf16.h"
+#include "text/utf16.h"
 
 namespace quenthar {
 
@@ -58,12 +57,8 @@ struct PayloadTooShort {};
 using Payload =
     std::variant<NoPayload, PayloadTooShort, InitPayload, LaunchPayload, ReturnPayload, U50Payload>;
 
-std::optional<InitPayload> DecodeInitEntry(EntryCursor& payload);
-std::optional<LaunchPayload> DecodeLaunchEntry(EntryCursor& payload);
-std::optional<ReturnPayload> DecodeReturnEntry(EntryCursor& payload);
-std::optional<U50Payload> DecodeU50Entry(EntryCursor& payload);
-
-/// The decoders above, with a too-short payload as PayloadTooShort.
+/// The decoders of the four layouts, given the payload's cursor: the value,
+/// or PayloadTooShort when the payload does not hold the fixed part.
 Payload DecodeInitPayload(EntryCursor& payload);
 Payload DecodeLaunchPayload(EntryCursor& payload);
 Payload DecodeReturnPayload(EntryCursor& payload);

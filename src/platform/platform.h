@@ -11,7 +11,7 @@
 #include <string>
 #include <string_view>
 
-#include "log/utf16.h"
+#include "text/utf16.h"
 
 namespace quenthar::platform {
 

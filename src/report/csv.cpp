@@ -1,68 +1,45 @@
 #include "report/csv.h"
 
+#include <cstddef>
+
+#include "report/fields.h"
 #include "report/text_forms.h"
+#include "report/visit.h"
 
 namespace quenthar {
 namespace {
-
-enum Column {
-  kSource,
-  kRecord,
-  kOffset,
-  kBoot,
-  kBootTimestamp,
-  kTime,
-  kGuid,
-  kSize,
-  kSeverity,
-  kSeverityName,
-  kId,
-  kEvent,
-  kStart,
-  kAppGuid,
-  kPath,
-  kTimestamp,
-  kStrings,
-  kProblem,
-  kVersion,
-  kHeaderSize,
-  kDataSize,
-  kDataSizeExceedsFile,
-  kReason,
-  kPayload,
-  kColumns,
-};
-
-constexpr std::string_view kHeaderRow =
-    "source,record,offset,boot,boot_timestamp,time,guid,size,severity,severity_name,id,event,start,"
-    "app_guid,path,"
-    "timestamp,strings,problem,version,header_size,data_size,data_size_exceeds_file,reason,"
-    "payload\r\n";
 
 // A row written cell by cell, left to right; the cells not named stay empty.
 class Row {
  public:
   Row(Output& out, const std::string& source_cell, std::string_view record) : out_(out) {
     out_.Put(source_cell);
-    At(kRecord);
+    At(Key::kRecord);
     out_.Put(record);
   }
 
   /// Ends the row after its last column.
   void End() {
-    At(kColumns - 1);
+    At(Key::kPayload);
     out_.Put("\r\n");
   }
 
-  /// Moves to column c, which lies right of every cell written so far.
-  Output& At(int c) {
-    for (; column_ < c; ++column_) out_.Put(",");
+  /// Moves to the column of `key`, which lies right of every cell written so
+  /// far.
+  Output& At(Key key) {
+    static constexpr auto kCommas = [] {
+      Literal<kCsvColumns> commas;
+      for (std::size_t i = 0; i < kCsvColumns; ++i) commas.Append(",");
+      return commas;
+    }();
+    out_.Put(kCommas.View().substr(0, Index(key) - column_));
+    column_ = Index(key);
     return out_;
   }
 
  private:
   Output& out_;
-  int column_ = kSource;
+  std::size_t column_ = 0;
 };
 
 // A text cell, quoted only when it holds a comma, a double quote, CR or LF.
@@ -94,48 +71,52 @@ void AppendUtf8(std::string& into, const Utf16View& text) {
   into.resize(at + static_cast<std::size_t>(EncodeUtf8(text, begin) - begin));
 }
 
-// The payload's cells.
-struct PayloadCells {
-  Row& row;
-  const EventKind* event;
-  std::string& scratch;
+// Writes each field into its column; a null one leaves its cell empty.
+class CsvForm {
+ public:
+  CsvForm(Output& out, const std::string& source_cell, Kind kind, std::string& scratch)
+      : row_(out, source_cell, KindOf(kind).name), scratch_(scratch) {}
+  ~CsvForm() { row_.End(); }
+  CsvForm(const CsvForm&) = delete;
+  CsvForm& operator=(const CsvForm&) = delete;
 
-  void operator()(const NoPayload& /*none*/) const {}
-
-  void operator()(const PayloadTooShort& /*too_short*/) const {
-    PutTextCell(row.At(kProblem), event->problem, false);
+  void Unsigned(Key k, std::uint64_t v) { row_.At(k).PutUnsigned(v); }
+  void Signed(Key k, std::int32_t v) { row_.At(k).PutDecimal(v); }
+  void Boolean(Key k, bool v) { row_.At(k).Put(v ? "true" : "false"); }
+  void Guid(Key k, const quenthar::Guid& guid) { row_.At(k).Put(FormatGuidLowercase(guid)); }
+  void Timestamp(Key k, const InitPayload& date_time) { PutIsoTimestamp(row_.At(k), date_time); }
+  void Hex(Key k, const std::uint8_t* bytes, std::size_t n) { row_.At(k).PutHexBytes(bytes, n); }
+  void Name(Key k, std::string_view name) { row_.At(k).Put(name); }
+  // The program's own text.
+  void Text(Key k, std::string_view text) { PutTextCell(row_.At(k), text, false); }
+  // The log's text: from outside.
+  void Text(Key k, const Utf16View& text) {
+    scratch_.clear();
+    AppendUtf8(scratch_, text);
+    PutTextCell(row_.At(k), scratch_, true);
   }
-
-  void operator()(const InitPayload& p) const { PutIsoTimestamp(row.At(kTimestamp), p); }
-
-  void operator()(const LaunchPayload& p) const {
-    row.At(kStart).PutDecimal(p.start);
-    row.At(kAppGuid).Put(FormatGuidLowercase(p.app_guid));
-    scratch.clear();
-    AppendUtf8(scratch, p.path);
-    PutTextCell(row.At(kPath), scratch, true);
-  }
-
-  void operator()(const ReturnPayload& p) const {
-    row.At(kAppGuid).Put(FormatGuidLowercase(p.app_guid));
-  }
-
   // Joined with " | ": JSON Lines keeps the strings apart without loss.
-  void operator()(const U50Payload& p) const {
-    scratch.clear();
+  void TextList(Key k, const U50Payload& p) {
+    scratch_.clear();
     bool first = true;
     p.ForEachString([this, &first](const Utf16View& s) {
-      if (!first) scratch += " | ";
+      if (!first) scratch_ += " | ";
       first = false;
-      AppendUtf8(scratch, s);
+      AppendUtf8(scratch_, s);
     });
-    PutTextCell(row.At(kStrings), scratch, true);
+    PutTextCell(row_.At(k), scratch_, true);
   }
+  void Null(Key /*k*/) {}
+  void Nulls(Key /*first*/, Key /*last*/) {}
+
+ private:
+  Row row_;
+  std::string& scratch_;
 };
 
 }  // namespace
 
-void WriteCsvHeader(Output& out) { out.Put(kHeaderRow); }
+void WriteCsvHeader(Output& out) { out.Put(kCsvHeaderRow.View()); }
 
 std::string CsvSourceCell(std::string_view source) {
   Output cell;
@@ -143,53 +124,28 @@ std::string CsvSourceCell(std::string_view source) {
   return std::string(cell.Text());
 }
 
-void WriteCsv(Output& out, const std::string& source_cell, const HeaderRecord& record) {
-  const LogHeader& h = record.header;
-  Row row(out, source_cell, "header");
-  row.At(kOffset).PutUnsigned(record.offset);
-  row.At(kVersion).PutUnsigned(h.ver);
-  row.At(kHeaderSize).PutUnsigned(h.hdr_size);
-  row.At(kDataSize).PutUnsigned(h.data_size);
-  row.At(kDataSizeExceedsFile).Put(record.data_size_exceeds_file ? "true" : "false");
-  row.End();
+void WriteCsv(Output& out, const std::string& source_cell, const HeaderRecord& record,
+              std::string& scratch) {
+  CsvForm f(out, source_cell, Kind::kHeader, scratch);
+  VisitHeader(f, record);
 }
 
 void WriteCsv(Output& out, const std::string& source_cell, const EntryRecord& record,
               std::string& scratch) {
-  const EntryHeader& h = record.header;
-  Row row(out, source_cell, "entry");
-  row.At(kOffset).PutUnsigned(record.offset);
-  row.At(kBoot).PutUnsigned(record.boot->number);
-  if (record.boot->date_time) PutIsoTimestamp(row.At(kBootTimestamp), *record.boot->date_time);
-  row.At(kTime).PutDecimal(h.time);
-  row.At(kGuid).Put(FormatGuidLowercase(h.guid));
-  row.At(kSize).PutUnsigned(h.size);
-  row.At(kSeverity).PutUnsigned(h.severity);
-  row.At(kSeverityName).Put(SeverityName(h.severity));
-  row.At(kId).PutDecimal(static_cast<std::int32_t>(h.id));
-  if (record.event != nullptr) {
-    row.At(kEvent).Put(record.event->name);
-    std::visit(PayloadCells{row, record.event, scratch}, record.payload);
-  }
-  row.At(kPayload).PutHexBytes(record.stepped_payload, record.stepped_payload_length);
-  row.End();
+  CsvForm f(out, source_cell, Kind::kEntry, scratch);
+  VisitEntry(f, record);
 }
 
-void WriteCsv(Output& out, const std::string& source_cell, const EndRecord& record) {
-  Row row(out, source_cell, "end");
-  row.At(kOffset).PutUnsigned(record.offset);
-  row.At(kReason).Put(ReasonName(record.reason));
-  row.End();
+void WriteCsv(Output& out, const std::string& source_cell, const EndRecord& record,
+              std::string& scratch) {
+  CsvForm f(out, source_cell, Kind::kEnd, scratch);
+  VisitEnd(f, record);
 }
 
-void WriteCsv(Output& out, const std::string& source_cell, Problem problem) {
-  WriteCsvError(out, source_cell, TextOf(problem).problem);
-}
-
-void WriteCsvError(Output& out, const std::string& source_cell, std::string_view problem) {
-  Row row(out, source_cell, "error");
-  PutTextCell(row.At(kProblem), problem, false);
-  row.End();
+void WriteCsvError(Output& out, const std::string& source_cell, std::string_view problem,
+                   std::string& scratch) {
+  CsvForm f(out, source_cell, Kind::kError, scratch);
+  VisitError(f, problem);
 }
 
 }  // namespace quenthar

@@ -17,12 +17,13 @@ void WriteCsvHeader(Output& out);
 std::string CsvSourceCell(std::string_view source);
 
 /// Rows; `scratch` holds a cell's text while it is put together.
-void WriteCsv(Output& out, const std::string& source_cell, const HeaderRecord& record);
+void WriteCsv(Output& out, const std::string& source_cell, const HeaderRecord& record,
+              std::string& scratch);
 void WriteCsv(Output& out, const std::string& source_cell, const EntryRecord& record,
               std::string& scratch);
-void WriteCsv(Output& out, const std::string& source_cell, const EndRecord& record);
-void WriteCsv(Output& out, const std::string& source_cell, Problem problem);
-/// An error row of a problem worded at run time.
-void WriteCsvError(Output& out, const std::string& source_cell, std::string_view problem);
+void WriteCsv(Output& out, const std::string& source_cell, const EndRecord& record,
+              std::string& scratch);
+void WriteCsvError(Output& out, const std::string& source_cell, std::string_view problem,
+                   std::string& scratch);
 
 }  // namespace quenthar

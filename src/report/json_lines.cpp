@@ -1,8 +1,11 @@
 #include "report/json_lines.h"
 
-#include <optional>
+#include <array>
+#include <cstddef>
 
+#include "report/fields.h"
 #include "report/text_forms.h"
+#include "report/visit.h"
 
 namespace quenthar {
 namespace {
@@ -75,80 +78,115 @@ void PutJsonString(Output& out, const Utf16View& text) {
   out.Put("\"");
 }
 
-// A string, or null.
-void PutJsonString(Output& out, const std::optional<std::string>& text) {
-  if (text) return PutJsonString(out, std::string_view(*text));
-  out.Put("null");
+// ,"name": and ,"name":" for each key, and ,"name":null.
+template <std::size_t N>
+constexpr auto KeyLiterals(std::string_view after) {
+  std::array<Literal<N>, kKeyCount> keys{};
+  for (std::size_t i = 0; i < kKeyCount; ++i) {
+    keys[i].Append(",\"");
+    keys[i].Append(kKeyNames[i]);
+    keys[i].Append("\":");
+    keys[i].Append(after);
+  }
+  return keys;
 }
+constexpr auto kKeys = KeyLiterals<40>("");
+constexpr auto kQuotedKeys = KeyLiterals<40>("\"");
+constexpr auto kNulls = KeyLiterals<48>("null");
 
-// The keys every image record has after source and record.
-void PutVolumePlace(Output& out, const VolumePlace& place) {
-  out.Put(",\"image\":");
-  PutJsonString(out, std::string_view(place.image));
-  out.Put(",\"partition_offset\":");
-  out.PutUnsigned(place.partition_offset);
-  out.Put(",\"partition\":");
-  PutJsonString(out, place.partition);
-  out.Put(",\"file_system\":");
-  PutJsonString(out, place.file_system);
-}
-
-void PutGuid(Output& out, std::string_view key, const Guid& guid) {
-  out.Put(key);
-  out.Put("\"");
-  out.Put(FormatGuidLowercase(guid));
-  out.Put("\"");
-}
-
-// The payload keys of every entry, in order: start, app_guid, path,
-// timestamp, strings and problem, each null where the payload has no such value.
-struct PayloadKeys {
-  Output& out;
-  const EventKind* event;
-
-  void operator()(const NoPayload& /*none*/) const {
-    out.Put(
-        ",\"start\":null,\"app_guid\":null,\"path\":null,\"timestamp\":null,"
-        "\"strings\":null,\"problem\":null");
+// Every run of payload keys from one to another, all null: one piece each.
+constexpr std::size_t kFirstPayloadKey = Index(Key::kStart);
+constexpr std::size_t kPayloadKeys = Index(Key::kProblem) - kFirstPayloadKey + 1;
+constexpr auto kNullRuns = [] {
+  std::array<std::array<Literal<160>, kPayloadKeys>, kPayloadKeys> runs{};
+  for (std::size_t first = 0; first < kPayloadKeys; ++first) {
+    for (std::size_t last = first; last < kPayloadKeys; ++last) {
+      for (std::size_t k = first; k <= last; ++k) {
+        runs[first][last].Append(kNulls[kFirstPayloadKey + k].View());
+      }
+    }
   }
+  return runs;
+}();
 
-  void operator()(const PayloadTooShort& /*too_short*/) const {
-    out.Put(
-        ",\"start\":null,\"app_guid\":null,\"path\":null,\"timestamp\":null,"
-        "\"strings\":null,\"problem\":");
-    PutJsonString(out, event->problem);
+// The record's name, closing the "record" value the source prefix opens.
+constexpr auto kRecordNames = [] {
+  std::array<Literal<16>, std::size(kRecordKinds)> names{};
+  for (std::size_t i = 0; i < names.size(); ++i) {
+    names[i].Append(kRecordKinds[i].name);
+    names[i].Append("\"");
   }
+  return names;
+}();
 
-  void operator()(const InitPayload& p) const {
-    out.Put(",\"start\":null,\"app_guid\":null,\"path\":null,\"timestamp\":\"");
-    PutIsoTimestamp(out, p);
-    out.Put("\",\"strings\":null,\"problem\":null");
+// Writes each field as `,"key":value`, in the order the visit gives them.
+class JsonForm {
+ public:
+  JsonForm(Output& out, const std::string& prefix, Kind kind) : out_(out) {
+    out_.Put(prefix);
+    out_.Put(kRecordNames[static_cast<std::size_t>(kind)].View());
   }
+  ~JsonForm() { out_.Put("}\n"); }
+  JsonForm(const JsonForm&) = delete;
+  JsonForm& operator=(const JsonForm&) = delete;
 
-  void operator()(const LaunchPayload& p) const {
-    out.Put(",\"start\":");
-    out.PutDecimal(p.start);
-    PutGuid(out, ",\"app_guid\":", p.app_guid);
-    out.Put(",\"path\":");
-    PutJsonString(out, p.path);
-    out.Put(",\"timestamp\":null,\"strings\":null,\"problem\":null");
+  void Unsigned(Key k, std::uint64_t v) {
+    out_.Put(kKeys[Index(k)].View());
+    out_.PutUnsigned(v);
   }
-
-  void operator()(const ReturnPayload& p) const {
-    PutGuid(out, ",\"start\":null,\"app_guid\":", p.app_guid);
-    out.Put(",\"path\":null,\"timestamp\":null,\"strings\":null,\"problem\":null");
+  void Signed(Key k, std::int32_t v) {
+    out_.Put(kKeys[Index(k)].View());
+    out_.PutDecimal(v);
   }
-
-  void operator()(const U50Payload& p) const {
-    out.Put(",\"start\":null,\"app_guid\":null,\"path\":null,\"timestamp\":null,\"strings\":[");
+  void Boolean(Key k, bool v) {
+    out_.Put(kKeys[Index(k)].View());
+    out_.Put(v ? "true" : "false");
+  }
+  void Guid(Key k, const quenthar::Guid& guid) {
+    out_.Put(kQuotedKeys[Index(k)].View());
+    out_.Put(FormatGuidLowercase(guid));
+    out_.Put("\"");
+  }
+  void Timestamp(Key k, const InitPayload& date_time) {
+    out_.Put(kQuotedKeys[Index(k)].View());
+    PutIsoTimestamp(out_, date_time);
+    out_.Put("\"");
+  }
+  void Hex(Key k, const std::uint8_t* bytes, std::size_t n) {
+    out_.Put(kQuotedKeys[Index(k)].View());
+    out_.PutHexBytes(bytes, n);
+    out_.Put("\"");
+  }
+  // A fixed word: nothing in it needs escaping.
+  void Name(Key k, std::string_view name) {
+    out_.Put(kQuotedKeys[Index(k)].View());
+    out_.Put(name);
+    out_.Put("\"");
+  }
+  template <typename Chars>
+  void Text(Key k, const Chars& text) {
+    out_.Put(kKeys[Index(k)].View());
+    PutJsonString(out_, text);
+  }
+  void TextList(Key k, const U50Payload& p) {
+    out_.Put(kKeys[Index(k)].View());
+    out_.Put("[");
     bool first = true;
     p.ForEachString([this, &first](const Utf16View& s) {
-      if (!first) out.Put(",");
+      if (!first) out_.Put(",");
       first = false;
-      PutJsonString(out, s);
+      PutJsonString(out_, s);
     });
-    out.Put("],\"problem\":null");
+    out_.Put("]");
   }
+  void Null(Key k) { out_.Put(kNulls[Index(k)].View()); }
+  // Only runs of the payload keys come together.
+  void Nulls(Key first, Key last) {
+    out_.Put(kNullRuns[Index(first) - kFirstPayloadKey][Index(last) - kFirstPayloadKey].View());
+  }
+
+ private:
+  Output& out_;
 };
 
 }  // namespace
@@ -162,109 +200,33 @@ std::string JsonSourcePrefix(std::string_view source) {
 }
 
 void WriteJson(Output& out, const std::string& prefix, const HeaderRecord& record) {
-  const LogHeader& h = record.header;
-  out.Put(prefix);
-  out.Put("header\",\"offset\":");
-  out.PutUnsigned(record.offset);
-  out.Put(",\"version\":");
-  out.PutUnsigned(h.ver);
-  out.Put(",\"header_size\":");
-  out.PutUnsigned(h.hdr_size);
-  out.Put(",\"data_size\":");
-  out.PutUnsigned(h.data_size);
-  out.Put(record.data_size_exceeds_file ? ",\"data_size_exceeds_file\":true}\n"
-                                        : ",\"data_size_exceeds_file\":false}\n");
+  JsonForm f(out, prefix, Kind::kHeader);
+  VisitHeader(f, record);
 }
 
 void WriteJson(Output& out, const std::string& prefix, const EntryRecord& record) {
-  const EntryHeader& h = record.header;
-  out.Put(prefix);
-  out.Put("entry\",\"offset\":");
-  out.PutUnsigned(record.offset);
-  out.Put(",\"boot\":");
-  out.PutUnsigned(record.boot->number);
-  if (record.boot->date_time) {
-    out.Put(",\"boot_timestamp\":\"");
-    PutIsoTimestamp(out, *record.boot->date_time);
-    out.Put("\",\"time\":");
-  } else {
-    out.Put(",\"boot_timestamp\":null,\"time\":");
-  }
-  out.PutDecimal(h.time);
-  PutGuid(out, ",\"guid\":", h.guid);
-  out.Put(",\"size\":");
-  out.PutUnsigned(h.size);
-  out.Put(",\"severity\":");
-  out.PutUnsigned(h.severity);
-  out.Put(",\"severity_name\":\"");
-  out.Put(SeverityName(h.severity));
-  out.Put("\",\"id\":");
-  out.PutDecimal(static_cast<std::int32_t>(h.id));
-  if (record.event == nullptr) {
-    out.Put(",\"event\":null");
-  } else {
-    out.Put(",\"event\":\"");
-    out.Put(record.event->name);
-    out.Put("\"");
-  }
-  std::visit(PayloadKeys{out, record.event}, record.payload);
-  out.Put(",\"payload\":\"");
-  out.PutHexBytes(record.stepped_payload, record.stepped_payload_length);
-  out.Put("\"}\n");
+  JsonForm f(out, prefix, Kind::kEntry);
+  VisitEntry(f, record);
 }
 
 void WriteJson(Output& out, const std::string& prefix, const EndRecord& record) {
-  out.Put(prefix);
-  out.Put("end\",\"offset\":");
-  out.PutUnsigned(record.offset);
-  out.Put(",\"reason\":\"");
-  out.Put(ReasonName(record.reason));
-  out.Put("\"}\n");
-}
-
-void WriteJson(Output& out, const std::string& prefix, const LogLocation& log) {
-  out.Put(prefix);
-  out.Put("log\"");
-  PutVolumePlace(out, log.volume);
-  out.Put(",\"path\":");
-  PutJsonString(out, std::string_view(log.path));
-  out.Put(",\"address\":");
-  out.PutUnsigned(log.address);
-  out.Put(log.allocated ? ",\"allocated\":true,\"size\":" : ",\"allocated\":false,\"size\":");
-  out.PutUnsigned(log.size);
-  if (log.sha256) {
-    out.Put(",\"sha256\":\"");
-    out.PutHexBytes(log.sha256->data(), log.sha256->size());
-    out.Put("\"}\n");
-  } else {
-    out.Put(",\"sha256\":null}\n");
-  }
-}
-
-void WriteJson(Output& out, const VolumeRecord& volume) {
-  out.Put(JsonSourcePrefix(volume.volume.Source()));
-  out.Put("volume\"");
-  PutVolumePlace(out, volume.volume);
-  out.Put(",\"files\":");
-  out.PutUnsigned(volume.files);
-  out.Put(",\"candidates\":");
-  out.PutUnsigned(volume.candidates);
-  out.Put(",\"logs\":");
-  out.PutUnsigned(volume.logs);
-  out.Put(",\"problem\":");
-  PutJsonString(out, volume.problem);
-  out.Put("}\n");
-}
-
-void WriteJson(Output& out, const std::string& prefix, Problem problem) {
-  WriteJsonError(out, prefix, TextOf(problem).problem);
+  JsonForm f(out, prefix, Kind::kEnd);
+  VisitEnd(f, record);
 }
 
 void WriteJsonError(Output& out, const std::string& prefix, std::string_view problem) {
-  out.Put(prefix);
-  out.Put("error\",\"problem\":");
-  PutJsonString(out, problem);
-  out.Put("}\n");
+  JsonForm f(out, prefix, Kind::kError);
+  VisitError(f, problem);
+}
+
+void WriteJson(Output& out, const std::string& prefix, const LogLocation& log) {
+  JsonForm f(out, prefix, Kind::kLog);
+  VisitLog(f, log);
+}
+
+void WriteJson(Output& out, const VolumeRecord& volume) {
+  JsonForm f(out, JsonSourcePrefix(volume.volume.Source()), Kind::kVolume);
+  VisitVolume(f, volume);
 }
 
 }  // namespace quenthar

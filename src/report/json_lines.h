@@ -17,8 +17,7 @@ std::string JsonSourcePrefix(std::string_view source);
 void WriteJson(Output& out, const std::string& prefix, const HeaderRecord& record);
 void WriteJson(Output& out, const std::string& prefix, const EntryRecord& record);
 void WriteJson(Output& out, const std::string& prefix, const EndRecord& record);
-void WriteJson(Output& out, const std::string& prefix, Problem problem);
-/// An error record of a problem worded at run time.
+/// An error record.
 void WriteJsonError(Output& out, const std::string& prefix, std::string_view problem);
 
 /// The records of the image search: where a log lies (with its log's prefix),

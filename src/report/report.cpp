@@ -22,7 +22,7 @@ void Render(Renderer& r, const HeaderRecord& record) {
   switch (r.form) {
     case Form::kText: return ReportLogHeader(r.out, record);
     case Form::kJsonLines: return WriteJson(r.out, r.source, record);
-    case Form::kCsv: return WriteCsv(r.out, r.source, record);
+    case Form::kCsv: return WriteCsv(r.out, r.source, record, r.scratch);
   }
 }
 
@@ -38,15 +38,15 @@ void Render(Renderer& r, const EndRecord& record) {
   switch (r.form) {
     case Form::kText: return ReportEnd(r.out, record);
     case Form::kJsonLines: return WriteJson(r.out, r.source, record);
-    case Form::kCsv: return WriteCsv(r.out, r.source, record);
+    case Form::kCsv: return WriteCsv(r.out, r.source, record, r.scratch);
   }
 }
 
 void Render(Renderer& r, Problem problem) {
   switch (r.form) {
     case Form::kText: return ReportProblem(r.out, problem);
-    case Form::kJsonLines: return WriteJson(r.out, r.source, problem);
-    case Form::kCsv: return WriteCsv(r.out, r.source, problem);
+    case Form::kJsonLines: return WriteJsonError(r.out, r.source, ProblemName(problem));
+    case Form::kCsv: return WriteCsvError(r.out, r.source, ProblemName(problem), r.scratch);
   }
 }
 
@@ -57,7 +57,7 @@ void RenderFailure(Renderer& r, std::string_view problem) {
       r.out.Put("\n");
       return;
     case Form::kJsonLines: return WriteJsonError(r.out, r.source, problem);
-    case Form::kCsv: return WriteCsvError(r.out, r.source, problem);
+    case Form::kCsv: return WriteCsvError(r.out, r.source, problem, r.scratch);
   }
 }
 
@@ -89,7 +89,7 @@ void Render(Renderer& r, const VolumeRecord& volume) {
     case Form::kCsv:
       if (!volume.search_failed || !volume.problem) return;
       BeginLog(r, volume.volume.Source());
-      return WriteCsvError(r.out, r.source, *volume.problem);
+      return WriteCsvError(r.out, r.source, *volume.problem, r.scratch);
   }
 }
 

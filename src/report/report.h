@@ -8,6 +8,7 @@
 #include "log/loaded_log.h"
 #include "log/log_records.h"
 #include "report/output.h"
+#include "report/problems.h"
 #include "report/text_forms.h"
 
 namespace quenthar {

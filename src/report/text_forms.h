@@ -9,7 +9,7 @@
 
 #include "log/payloads.h"
 #include "log/records.h"
-#include "log/utf16.h"
+#include "text/utf16.h"
 #include "platform/platform.h"
 #include "report/output.h"
 

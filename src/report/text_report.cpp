@@ -1,9 +1,39 @@
 #include "report/text_report.h"
 
+#include <cstddef>
+#include <cstdint>
+#include <iterator>
 #include <string_view>
 
 namespace quenthar {
 namespace {
+
+// The report's own messages, as it prints them, line ends and all.
+struct TooShortReport {
+  std::uint32_t id;
+  std::string_view report;
+};
+
+// A payload too short for its event's layout, by event ID.
+constexpr TooShortReport kTooShortTexts[] = {{1, "Invliad InitEntry\n"},
+                                           {17, "Invalid LaunchEntry\n"},
+                                           {18, "Invalid ReturnEntry\n"},
+                                           {50, "Invalid U50Entry\n"}};
+
+// Each problem, in Problem's order.
+constexpr std::string_view kProblemTexts[] = {
+    "can't open input file\n", "Invalid size, must be 67584", "can't open output file\n",
+    "Can't read header",       "Can't read data",             "No log found\n",
+    "Segment files of the image are missing or damaged\n",
+};
+static_assert(std::size(kProblemTexts) == std::size(kProblemNames));
+
+std::string_view TooShortText(std::uint32_t id) {
+  for (const auto& t : kTooShortTexts) {
+    if (t.id == id) return t.report;
+  }
+  return {};
+}
 
 // "%4.4d-%2.2d-%2.2d %2.2d:%2.2d:%2.2d\n"
 void ReportInitEntry(Output& out, const InitPayload& p) {
@@ -55,7 +85,7 @@ struct PayloadText {
   TextEncoding encoding;
 
   void operator()(const NoPayload& /*none*/) const {}  // IDs 19 to 22: no line end
-  void operator()(const PayloadTooShort& /*too_short*/) const { out.Put(event.too_short); }
+  void operator()(const PayloadTooShort& /*too_short*/) const { out.Put(TooShortText(event.id)); }
   void operator()(const InitPayload& p) const { ReportInitEntry(out, p); }
   void operator()(const LaunchPayload& p) const { ReportLaunchEntry(out, p, encoding); }
   void operator()(const ReturnPayload& p) const { ReportReturnEntry(out, p); }
@@ -101,6 +131,8 @@ void ReportEnd(Output& out, const EndRecord& record) {
   out.PutDecimal(record.position);
 }
 
-void ReportProblem(Output& out, Problem problem) { out.Put(TextOf(problem).report); }
+void ReportProblem(Output& out, Problem problem) {
+  out.Put(kProblemTexts[static_cast<std::size_t>(problem)]);
+}
 
 }  // namespace quenthar

@@ -4,6 +4,7 @@
 
 #include "log/log_records.h"
 #include "report/output.h"
+#include "report/problems.h"
 #include "report/text_forms.h"
 
 namespace quenthar {

@@ -94,18 +94,29 @@ def expected_text(body):
     return "".join(out)
 
 
-CSV_COLUMNS = ("source,record,offset,boot,boot_timestamp,time,guid,size,severity,severity_name,id,"
-               "event,start,app_guid,path,timestamp,strings,problem,version,header_size,data_size,"
-               "data_size_exceeds_file,reason,payload").split(",")
 SCHEMA = os.path.join(os.path.dirname(os.path.dirname(os.path.dirname(os.path.abspath(__file__)))),
                       "doc", "records.schema.json")
+
+
+def load_schema():
+    with open(SCHEMA, encoding="utf-8") as f:
+        return json.load(f)
+
+
+def csv_columns():
+    """CSV's columns, from the schema: the keys of the kinds CSV has rows for,
+    in the order they first come, with payload last."""
+    defs = load_schema()["$defs"]
+    columns = []
+    for kind in ("entry", "header", "end", "error"):
+        columns += [key for key in defs[kind]["required"] if key not in columns and key != "payload"]
+    return columns + ["payload"]
 
 
 def record_validator():
     """A validator of the shipped schema, and each record kind's keys in their order."""
     import jsonschema  # Debian's python3-jsonschema
-    with open(SCHEMA, encoding="utf-8") as f:
-        schema = json.load(f)
+    schema = load_schema()
     jsonschema.Draft202012Validator.check_schema(schema)
     key_order = {kind: d["required"] for kind, d in schema["$defs"].items() if "required" in d}
     return jsonschema.Draft202012Validator(schema), key_order
@@ -135,10 +146,11 @@ def structured_problems(kind, data):
                 return [f"line {number}: keys {list(record)}, not in the schema's order"]
         return []
     rows = list(csv.reader(io.StringIO(text, newline=""), strict=True))
-    if not rows or rows[0] != CSV_COLUMNS:
+    columns = csv_columns()
+    if not rows or rows[0] != columns:
         return ["the CSV does not start with its header row"]
-    short = [n for n, row in enumerate(rows, 1) if len(row) != len(CSV_COLUMNS)]
-    return [f"CSV row {short[0]} has not {len(CSV_COLUMNS)} cells"] if short else []
+    short = [n for n, row in enumerate(rows, 1) if len(row) != len(columns)]
+    return [f"CSV row {short[0]} has not {len(columns)} cells"] if short else []
 
 
 def as_bytes(name):

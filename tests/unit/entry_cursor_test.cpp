@@ -5,7 +5,7 @@
 #include <vector>
 
 #include "log/records.h"
-#include "log/utf16.h"
+#include "text/utf16.h"
 
 namespace quenthar {
 namespace {

@@ -7,8 +7,6 @@
 #include <string>
 #include <string_view>
 
-#include "log/records.h"
-
 namespace quenthar {
 
 /// Little-endian UTF-16 units inside loaded bytes, at any alignment; only
@@ -17,7 +15,10 @@ struct Utf16View {
   const std::uint8_t* bytes = nullptr;
   std::size_t units = 0;
 
-  [[nodiscard]] std::uint16_t Unit(std::size_t i) const { return LoadU16LE(bytes + 2 * i); }
+  [[nodiscard]] std::uint16_t Unit(std::size_t i) const {
+    const std::uint8_t* p = bytes + 2 * i;
+    return static_cast<std::uint16_t>(p[0] | (p[1] << 8));
+  }
 };
 
 /// Text scanned from stored bytes, and the bytes it covers (its NUL unit
