@@ -10,6 +10,7 @@
 # Needs mkntfs, wimtools, mkfs.ext4, mkfs.fat, mtools, sgdisk, ewfacquire and
 # sleuthkit.
 set -euo pipefail
+PATH=$PATH:/usr/sbin:/sbin  # the file-system tools, outside a user's PATH on Debian
 build=$(realpath "${1:-build/linux-release}")
 other=${2:+$(realpath "$2")}
 here=$(realpath "$(dirname "$0")")

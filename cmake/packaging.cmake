@@ -3,17 +3,13 @@
 # of one commit give the same bytes: package times come from the commit,
 # entries are sorted, owners and modes are fixed.
 include(GNUInstallDirs)
-# Python writes the archives and runs the tests; building the program alone
-# needs none. The system's own interpreter, where there is one, so that the
-# tests use the modules of the system's packages (python3-jsonschema).
+# Python writes the archives, where it is; building the program alone needs
+# none. The system's own interpreter, where there is one, so that the tests
+# (which find it too) use the modules of the system's packages.
 if(NOT DEFINED Python3_EXECUTABLE AND EXISTS /usr/bin/python3)
   set(Python3_EXECUTABLE /usr/bin/python3)
 endif()
-if(BUILD_TESTING)
-  find_package(Python3 REQUIRED COMPONENTS Interpreter)
-else()
-  find_package(Python3 QUIET COMPONENTS Interpreter)
-endif()
+find_package(Python3 QUIET COMPONENTS Interpreter)
 
 if(WIN32)
   # The zip holds the standalone .exe beside its README and licence.

@@ -82,6 +82,6 @@ second=$(awk '/^```sh$/ {n++; next} /^```$/ {if (n == 2) exit} n == 2' "$readme"
 echo "first command:  $first"
 echo "second command: $second"
 run_as_newcomer "$root" "README's first command" "$first"
-tail -n 3 "$work/README's first command.log"
+tail -n 3 "$work/README's first command.log"; echo
 run_as_newcomer "$root" "README's second command" "$second"
 tail -n 3 "$work/README's second command.log"

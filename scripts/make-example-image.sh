@@ -8,6 +8,7 @@
 # Needs make_log from a build with tests, mkfs.fat and mtools, mkntfs and
 # wimtools, sgdisk and ewfacquire.
 set -euo pipefail
+PATH=$PATH:/usr/sbin:/sbin  # the file-system tools, outside a user's PATH on Debian
 top=$(realpath "$(dirname "$0")/..")
 build=$(realpath "${1:-build/linux-release}")
 work=$(mktemp -d)

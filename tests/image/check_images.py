@@ -32,6 +32,9 @@ sys.path.insert(0, os.path.join(SOURCE, "tests", "e2e"))
 from run_case import record_validator  # noqa: E402  the schema check of every JSON case
 MIB = 1 << 20
 SECTOR = 512
+# The file-system tools live in the administrator's folders, which a user's
+# PATH leaves out on Debian.
+os.environ["PATH"] += os.pathsep + os.pathsep.join(("/usr/sbin", "/sbin"))
 
 
 def sh(*cmd, **kw):
