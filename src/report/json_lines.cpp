@@ -193,9 +193,10 @@ class JsonForm {
 
 std::string JsonSourcePrefix(std::string_view source) {
   Output text;
-  text.Put("{\"source\":");
+  text.Put("{");
+  text.Put(kKeys[Index(Key::kSource)].View().substr(1));  // the first key: no comma
   PutJsonString(text, source);
-  text.Put(",\"record\":\"");
+  text.Put(kQuotedKeys[Index(Key::kRecord)].View());
   return std::string(text.Text());
 }
 
