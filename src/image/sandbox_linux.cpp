@@ -81,6 +81,13 @@ constexpr int kAllowed[] = {
     SCMP_SYS(exit_group),   SCMP_SYS(sigaltstack),
 };
 
+// Argument n of the call equals `value`, or, masked, equals `value`. (The
+// library's own macros are C compound literals.)
+scmp_arg_cmp Equal(unsigned n, scmp_datum_t value) { return {n, SCMP_CMP_EQ, value, 0}; }
+scmp_arg_cmp Masked(unsigned n, scmp_datum_t mask, scmp_datum_t value) {
+  return {n, SCMP_CMP_MASKED_EQ, mask, value};
+}
+
 // Adds a rule; a system call this architecture lacks (a pseudo number) is
 // no failure.
 int Allow(void* ctx, int call, unsigned count = 0, const scmp_arg_cmp* args = nullptr) {
@@ -101,22 +108,22 @@ int InstallFilter(const SandboxPolicy& policy) {
     if (const int rc = Allow(c, call); rc < 0) return rc;
   }
   const auto channel = static_cast<scmp_datum_t>(policy.channel);
-  const scmp_arg_cmp to_channel[] = {SCMP_A0(SCMP_CMP_EQ, channel)};
+  const scmp_arg_cmp to_channel[] = {Equal(0, channel)};
   // Files are opened to be read, never created, emptied or written.
   constexpr auto kWriting = static_cast<scmp_datum_t>(O_ACCMODE | O_CREAT | O_TRUNC | O_APPEND |
                                                       (O_TMPFILE & ~O_DIRECTORY));
-  const scmp_arg_cmp reading[] = {SCMP_A2(SCMP_CMP_MASKED_EQ, kWriting, 0)};
-  const scmp_arg_cmp reading_open[] = {SCMP_A1(SCMP_CMP_MASKED_EQ, kWriting, 0)};
+  const scmp_arg_cmp reading[] = {Masked(2, kWriting, 0)};
+  const scmp_arg_cmp reading_open[] = {Masked(1, kWriting, 0)};
   // Memory, but no code: nothing new is ever made executable.
-  const scmp_arg_cmp no_exec[] = {SCMP_A2(SCMP_CMP_MASKED_EQ, PROT_EXEC, 0)};
-  const scmp_arg_cmp own_process[] = {SCMP_A0(SCMP_CMP_EQ, static_cast<scmp_datum_t>(getpid()))};
+  const scmp_arg_cmp no_exec[] = {Masked(2, PROT_EXEC, 0)};
+  const scmp_arg_cmp own_process[] = {Equal(0, static_cast<scmp_datum_t>(getpid()))};
   int rc = 0;
   for (const int call : {SCMP_SYS(write), SCMP_SYS(writev)}) {
     if (rc >= 0) rc = Allow(c, call, 1, to_channel);
   }
 #if QUENTHAR_SANITIZED
   // The sanitizers' reports.
-  const scmp_arg_cmp to_stderr[] = {SCMP_A0(SCMP_CMP_EQ, STDERR_FILENO)};
+  const scmp_arg_cmp to_stderr[] = {Equal(0, STDERR_FILENO)};
   if (rc >= 0) rc = Allow(c, SCMP_SYS(write), 1, to_stderr);
 #endif
   if (rc >= 0) rc = Allow(c, SCMP_SYS(openat), 1, reading);
@@ -130,8 +137,8 @@ int InstallFilter(const SandboxPolicy& policy) {
                                     {O_TRUNC, O_TRUNC}}) {
     const auto m = static_cast<scmp_datum_t>(mask);
     const auto v = static_cast<scmp_datum_t>(value);
-    if (rc >= 0) rc = Refuse(c, SCMP_SYS(openat), SCMP_A2(SCMP_CMP_MASKED_EQ, m, v));
-    if (rc >= 0) rc = Refuse(c, SCMP_SYS(open), SCMP_A1(SCMP_CMP_MASKED_EQ, m, v));
+    if (rc >= 0) rc = Refuse(c, SCMP_SYS(openat), Masked(2, m, v));
+    if (rc >= 0) rc = Refuse(c, SCMP_SYS(open), Masked(1, m, v));
   }
   if (rc >= 0) rc = Allow(c, SCMP_SYS(mmap), 1, no_exec);
   if (rc >= 0) rc = Allow(c, SCMP_SYS(mprotect), 1, no_exec);
@@ -139,7 +146,7 @@ int InstallFilter(const SandboxPolicy& policy) {
   // A block device's size and sector size.
   for (const scmp_datum_t request : {scmp_datum_t{BLKGETSIZE64}, scmp_datum_t{BLKGETSIZE},
                                      scmp_datum_t{BLKSSZGET}, scmp_datum_t{BLKPBSZGET}}) {
-    const scmp_arg_cmp asking[] = {SCMP_A1(SCMP_CMP_EQ, request)};
+    const scmp_arg_cmp asking[] = {Equal(1, request)};
     if (rc >= 0) rc = Allow(c, SCMP_SYS(ioctl), 1, asking);
   }
   return rc < 0 ? rc : seccomp_load(c);
