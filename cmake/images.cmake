@@ -80,7 +80,8 @@ if(quenthar_images)
   message(STATUS "Disk images: read with libtsk")
   # The image libraries run only in the workers; this side checks what they send.
   add_library(quenthar_image STATIC src/image/image_search.cpp src/image/messages.cpp
-              src/image/tsk_search.cpp src/image/worker_posix.cpp src/image/sandbox_linux.cpp)
+              src/image/tsk_search.cpp src/image/worker.cpp src/image/worker_posix.cpp
+              src/image/sandbox_linux.cpp)
   if(QUENTHAR_SANITIZE)
     target_compile_definitions(quenthar_image PRIVATE QUENTHAR_SANITIZED=1)
   else()

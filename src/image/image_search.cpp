@@ -1,14 +1,10 @@
 #include "image/image_search.h"
 
-#include <fcntl.h>
 #include <openssl/evp.h>
-#include <sys/stat.h>
-#include <unistd.h>
 
 #include <algorithm>
 #include <array>
 
-#include "image/tsk_search.h"
 #include "log/records.h"
 
 namespace quenthar::image {
@@ -208,16 +204,6 @@ std::string FailureText(const WorkerOutcome& o, const char* what, const WorkerLi
   return search;
 }
 
-// What a worker may read: the image's folder, where the other segments of a
-// split image lie, or the device itself.
-std::vector<std::string> Readable(const char* path, const struct stat& st) {
-  if (S_ISBLK(st.st_mode)) return {path};
-  const std::string p(path);
-  const std::size_t slash = p.rfind('/');
-  if (slash == std::string::npos) return {"."};
-  return {slash == 0 ? "/" : p.substr(0, slash)};
-}
-
 // One image's search, across the workers it takes: the first lists the
 // volumes and searches them in order; when one fails, the volume it was at
 // is reported and another worker searches the volumes after it.
@@ -294,22 +280,15 @@ class ImageSearch {
 
 }  // namespace
 
-SearchResult SearchImage(const std::string& name, const char* path, const WorkerLimits& limits,
+SearchResult SearchImage(const std::string& name, const std::string& path, const WorkerLimits& limits,
                          const SearchEvents& events) {
   SearchResult result;
-  // The library would wait forever on a FIFO without a writer; and a file
-  // that cannot be opened here is no image to search.
-  struct stat st {};
-  if (stat(path, &st) != 0 || !(S_ISREG(st.st_mode) || S_ISBLK(st.st_mode))) return result;
-  const int probe = open(path, O_RDONLY | O_CLOEXEC | O_NONBLOCK);
-  if (probe < 0) return result;
-  close(probe);
-  const std::vector<std::string> readable = Readable(path, st);
+  if (!CanSearch(path)) return result;
 
   ImageSearch search(name, events, result);
   const auto take = [&search](const Message& m) { return search.Take(m); };
-  WorkerOutcome outcome = RunWorker(
-      limits, readable, [path](WorkerChannel& out) { SearchImage(path, out); }, take);
+  WorkerJob job{path, true, {}};
+  WorkerOutcome outcome = RunWorker(limits, job, take);
   const Listing& listing = search.ListingSeen();
   if (!search.Listed()) {
     if (outcome.end == WorkerEnd::kFinished && !listing.OutOfMemory()) return result;  // no image
@@ -323,12 +302,10 @@ SearchResult SearchImage(const std::string& name, const char* path, const Worker
   }
   result.opened = true;
   while (outcome.end != WorkerEnd::kFinished) {
-    const std::vector<std::uint64_t> left =
-        search.AfterFailure(FailureText(outcome, "volume", limits));
-    if (left.empty()) break;
-    outcome = RunWorker(
-        limits, readable, [path, &left](WorkerChannel& out) { SearchVolumes(path, left, out); },
-        take);
+    job.list = false;
+    job.offsets = search.AfterFailure(FailureText(outcome, "volume", limits));
+    if (job.offsets.empty()) break;
+    outcome = RunWorker(limits, job, take);
   }
   return result;
 }

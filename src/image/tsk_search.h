@@ -20,4 +20,10 @@ void SearchImage(const char* path, WorkerChannel& out);
 /// without the listing: what is left of an image whose worker failed.
 void SearchVolumes(const char* path, const std::vector<std::uint64_t>& offsets, WorkerChannel& out);
 
+/// A worker's job: one of the two above.
+inline void RunJob(const WorkerJob& job, WorkerChannel& out) {
+  if (job.list) return SearchImage(job.image.c_str(), out);
+  SearchVolumes(job.image.c_str(), job.offsets, out);
+}
+
 }  // namespace quenthar::image

@@ -4,8 +4,10 @@
 // run: a crash, a stall or nonsense ends that worker, and the run goes on.
 #pragma once
 
+#include <cstddef>
 #include <cstdint>
 #include <functional>
+#include <optional>
 #include <string>
 #include <vector>
 
@@ -36,28 +38,62 @@ struct WorkerOutcome {
   std::string text;
 };
 
+/// What a worker does: list the image's volumes and search them all, or
+/// search the volumes at `offsets` only (what is left after a failed worker).
+struct WorkerJob {
+  std::string image;  // its path: the argument's bytes on Linux, UTF-8 on Windows
+  bool list = true;
+  std::vector<std::uint64_t> offsets;
+};
+
 /// The job's side: sends one message whole, or ends the worker when the
 /// output process is gone.
 class WorkerChannel {
  public:
-  explicit WorkerChannel(int fd) : fd_(fd) {}
+  explicit WorkerChannel(std::intptr_t handle) : handle_(handle) {}
   void Send(MessageWriter& message) const;
 
  private:
-  int fd_;
+  std::intptr_t handle_;  // a descriptor, or a handle on Windows
 };
 
 /// What the output process makes of one message: more to come, a step done
 /// (the time limit counts afresh from here), the last, or nonsense.
 enum class Verdict { kMore, kStep, kLast, kBroken };
 
-/// Runs job(channel) in a worker under `limits`, reading only `readable`
-/// (files, and folders with all under them), and hands each message it sends
-/// to on_message in order; on_message says when a step is done, when the
-/// last message has come, or that one does not hold together, which ends
-/// the worker. Returns once the worker is gone.
-WorkerOutcome RunWorker(const WorkerLimits& limits, const std::vector<std::string>& readable,
-                        const std::function<void(WorkerChannel&)>& job,
+/// Whether `path` can be searched here: a file or a block device that opens
+/// for reading (a FIFO, a folder or a missing file cannot).
+bool CanSearch(const std::string& path);
+
+/// Runs `job` in a worker under `limits` and hands each message it sends to
+/// on_message in order; on_message says when a step is done, when the last
+/// message has come, or that one does not hold together, which ends the
+/// worker. Returns once the worker is gone.
+WorkerOutcome RunWorker(const WorkerLimits& limits, const WorkerJob& job,
                         const std::function<Verdict(const Message&)>& on_message);
+
+/// The messages of a worker as they arrive: takes its bytes in any pieces,
+/// cuts them into messages and hands them on; a sandbox that cannot be set
+/// up is the worker's own first and only message.
+class MessageStream {
+ public:
+  explicit MessageStream(const std::function<Verdict(const Message&)>& on_message)
+      : on_message_(on_message) {}
+
+  /// Takes bytes; false once they do not hold together.
+  bool Take(const std::uint8_t* bytes, std::size_t n, bool& step);
+
+  /// How a worker that exited 0 ended: finished, refused the sandbox, or
+  /// stopped short.
+  [[nodiscard]] WorkerOutcome CleanEnd() const;
+
+ private:
+  const std::function<Verdict(const Message&)>& on_message_;
+  FrameBuffer frames_;
+  bool first_ = true;
+  bool last_ = false;
+  bool broken_ = false;
+  std::optional<std::string> refused_;
+};
 
 }  // namespace quenthar::image

@@ -2,6 +2,7 @@
 #include <poll.h>
 #include <sys/prctl.h>
 #include <sys/resource.h>
+#include <sys/stat.h>
 #include <sys/wait.h>
 #include <unistd.h>
 
@@ -17,6 +18,7 @@
 #include <thread>
 
 #include "image/sandbox.h"
+#include "image/tsk_search.h"
 #include "image/worker.h"
 
 namespace quenthar::image {
@@ -51,8 +53,17 @@ std::uint64_t AddressSpace() {
 }
 
 // The worker's life after fork: it never returns.
-[[noreturn]] void BeWorker(const WorkerLimits& limits, const std::vector<std::string>& readable,
-                           const std::function<void(WorkerChannel&)>& job, int channel,
+// What a worker may read: the image's folder, where the other segments of a
+// split image lie, or the device itself.
+std::vector<std::string> Readable(const std::string& path) {
+  struct stat st {};
+  if (stat(path.c_str(), &st) == 0 && S_ISBLK(st.st_mode)) return {path};
+  const std::size_t slash = path.rfind('/');
+  if (slash == std::string::npos) return {"."};
+  return {slash == 0 ? "/" : path.substr(0, slash)};
+}
+
+[[noreturn]] void BeWorker(const WorkerLimits& limits, const WorkerJob& job, int channel,
                            pid_t parent) {
   // Dies with the output process, even one gone before this line.
   prctl(PR_SET_PDEATHSIG, SIGKILL);
@@ -93,13 +104,13 @@ std::uint64_t AddressSpace() {
   const rlimit as{limit, limit};
   setrlimit(RLIMIT_AS, &as);
   if (limits.sandbox) {
-    if (const auto refused = EnterSandbox({kChannelFd, readable})) {
+    if (const auto refused = EnterSandbox({kChannelFd, Readable(job.image)})) {
       MessageWriter m(MessageKind::kSandboxRefused);
       out.Send(m.Text(*refused));
       _exit(0);
     }
   }
-  job(out);
+  RunJob(job, out);
   _exit(0);
 }
 
@@ -125,18 +136,28 @@ void Kill(pid_t pid) {
 
 }  // namespace
 
+bool CanSearch(const std::string& path) {
+  // The library would wait forever on a FIFO without a writer.
+  struct stat st {};
+  if (stat(path.c_str(), &st) != 0 || !(S_ISREG(st.st_mode) || S_ISBLK(st.st_mode))) return false;
+  const int fd = open(path.c_str(), O_RDONLY | O_CLOEXEC | O_NONBLOCK);
+  if (fd < 0) return false;
+  close(fd);
+  return true;
+}
+
 void WorkerChannel::Send(MessageWriter& message) const {
   const std::vector<std::uint8_t>& frame = message.Frame();
+  const auto fd = static_cast<int>(handle_);
   for (std::size_t at = 0; at < frame.size();) {
-    const ssize_t n = write(fd_, frame.data() + at, frame.size() - at);
+    const ssize_t n = write(fd, frame.data() + at, frame.size() - at);
     if (n < 0 && errno == EINTR) continue;
     if (n <= 0) _exit(1);  // the output process is gone
     at += static_cast<std::size_t>(n);
   }
 }
 
-WorkerOutcome RunWorker(const WorkerLimits& limits, const std::vector<std::string>& readable,
-                        const std::function<void(WorkerChannel&)>& job,
+WorkerOutcome RunWorker(const WorkerLimits& limits, const WorkerJob& job,
                         const std::function<Verdict(const Message&)>& on_message) {
   int ends[2];
   if (pipe2(ends, O_CLOEXEC) != 0) return {WorkerEnd::kExited, -1, {}};
@@ -149,7 +170,7 @@ WorkerOutcome RunWorker(const WorkerLimits& limits, const std::vector<std::strin
   }
   if (pid == 0) {
     close(ends[0]);
-    BeWorker(limits, readable, job, ends[1], parent);
+    BeWorker(limits, job, ends[1], parent);
   }
   close(ends[1]);
   const int fd = ends[0];
@@ -158,11 +179,8 @@ WorkerOutcome RunWorker(const WorkerLimits& limits, const std::vector<std::strin
   // output takes to be written (a slow reader of the output).
   const Clock::duration step = std::chrono::seconds(limits.time_limit_s);
   Clock::duration left = step;
-  FrameBuffer frames;
-  bool last = false;
+  MessageStream stream(on_message);
   bool broken = false;
-  bool first = true;
-  WorkerOutcome outcome;
   std::vector<std::uint8_t> chunk(1 << 16);
   while (!broken && left > Clock::duration::zero()) {
     pollfd p{fd, POLLIN, 0};
@@ -175,25 +193,9 @@ WorkerOutcome RunWorker(const WorkerLimits& limits, const std::vector<std::strin
     const ssize_t n = read(fd, chunk.data(), chunk.size());
     if (n < 0 && errno == EINTR) continue;
     if (n <= 0) break;  // the worker closed its end: it is done, or gone
-    frames.Append(chunk.data(), static_cast<std::size_t>(n));
-    while (!broken) {
-      const std::optional<Message> m = frames.Next(broken);
-      if (!m) break;
-      if (last) {
-        broken = true;  // nothing comes after the last message
-      } else if (first && m->kind == MessageKind::kSandboxRefused) {
-        MessageReader r(m->body, m->size);
-        outcome = {WorkerEnd::kSandboxRefused, 0, {}};
-        broken = !r.Text(outcome.text) || !r.Done();
-        last = true;
-      } else {
-        const Verdict v = on_message(*m);
-        broken = v == Verdict::kBroken;
-        last = v == Verdict::kLast;
-        if (v == Verdict::kStep) left = step;
-      }
-      first = false;
-    }
+    bool stepped = false;
+    broken = !stream.Take(chunk.data(), static_cast<std::size_t>(n), stepped);
+    if (stepped) left = step;
   }
   close(fd);
 
@@ -208,14 +210,12 @@ WorkerOutcome RunWorker(const WorkerLimits& limits, const std::vector<std::strin
   }
   if (WIFSIGNALED(status)) {
     const int sig = WTERMSIG(status);
-    return {
-        limits.sandbox && sig == SIGSYS ? WorkerEnd::kSandboxStop : WorkerEnd::kCrashed, sig, {}};
+    return {limits.sandbox && sig == SIGSYS ? WorkerEnd::kSandboxStop : WorkerEnd::kCrashed, sig, {}};
   }
   if (WIFEXITED(status) && WEXITSTATUS(status) != 0) {
     return {WorkerEnd::kExited, WEXITSTATUS(status), {}};
   }
-  if (!last || !frames.Empty()) return {WorkerEnd::kIncoherent, 0, {}};
-  return outcome;
+  return stream.CleanEnd();
 }
 
 }  // namespace quenthar::image

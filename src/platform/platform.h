@@ -40,6 +40,10 @@ std::optional<std::size_t> NarrowText(const Utf16View& text, char* out);
 /// not part of UTF-8 becomes U+FFFD, on Windows an unpaired surrogate does.
 std::string ArgumentText(const ArgChar* arg);
 
+/// The argument as the image libraries open it: its bytes on Linux, UTF-8 on
+/// Windows.
+std::string ArgumentPath(const ArgChar* arg);
+
 /// What tells files apart: device and inode on Linux; volume serial number
 /// and file id on Windows. Unknown for bytes that are no file on disk.
 struct FileIdentity {

@@ -87,6 +87,8 @@ std::optional<std::size_t> NarrowText(const Utf16View& text, char* out) {
 
 std::string ArgumentText(const ArgChar* arg) { return ValidUtf8(arg); }
 
+std::string ArgumentPath(const ArgChar* arg) { return arg; }
+
 Input OpenForReading(const ArgChar* path, std::size_t stream_limit) {
   // Non-blocking only while opening: a FIFO without a writer must not hold the
   // run. Its reads then block again, so a pipe whose writer starts late is read

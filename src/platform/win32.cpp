@@ -64,6 +64,8 @@ std::string ArgumentText(const ArgChar* arg) {
   return text;
 }
 
+std::string ArgumentPath(const ArgChar* arg) { return ArgumentText(arg); }
+
 // By its UTF-16 name: a detour through the ANSI code page could lose
 // characters or, by best fit, name another file. Every input is sized by
 // seeking here; a directory cannot be opened this way.

@@ -1,0 +1,153 @@
+#!/usr/bin/env bash
+# Builds what the Windows build reads disk images with, for x86_64-w64-mingw32,
+# static: libewf, libvhdi and libvmdk from Debian 12's source packages, zlib
+# from Debian's build for the target, and The Sleuth Kit's library (libtsk)
+# from the archive in $QUENTHAR_SOURCES, or else from its upstream tag; each
+# pinned in cmake/windows-deps.txt. Prints the folder that holds the result
+# (include/ and lib/) on its last line.
+#
+# The result is cached outside the build folder, keyed by this script, the
+# list and the compiler: in $QUENTHAR_DEPS_CACHE, or else
+# ${XDG_CACHE_HOME:-~/.cache}/quenthar; a build with the same key is reused.
+# Sources come through apt with a state of its own (which checks them against
+# the signed source lists, as an install does); nothing is installed.
+#   scripts/windows-deps.sh
+set -euo pipefail
+top=$(realpath "$(dirname "$0")/..")
+list=$top/cmake/windows-deps.txt
+host=x86_64-w64-mingw32
+cc=$host-gcc-posix
+key=$( (cat "$0" "$list"; $cc --version | head -n 1) | sha256sum | cut -c1-16)
+cache=${QUENTHAR_DEPS_CACHE:-${XDG_CACHE_HOME:-$HOME/.cache}/quenthar}
+prefix=$cache/windows-$key
+if [ -f "$prefix/.complete" ]; then
+  echo "$prefix"
+  exit 0
+fi
+for tool in $cc $host-ld $host-objcopy $host-nm $host-ar autoreconf libtoolize make dpkg-source apt-get; do
+  command -v "$tool" > /dev/null || { echo "windows-deps.sh needs $tool" >&2; exit 1; }
+done
+
+work=$(mktemp -d)
+trap 'rm -rf "$work"' EXIT
+stage=$work/prefix
+mkdir -p "$stage/include" "$stage/lib" "$cache"
+log=$work/build.log
+fail() {
+  echo "windows-deps.sh: $1 (the end of its log follows)" >&2
+  tail -n 30 "$log" >&2
+  exit 1
+}
+pinned() { awk -v kind="$1" -v name="$2" '$1 == kind && $2 == name { print $3 }' "$list"; }
+
+# apt of its own, with source lists: the machine's state stays as it is.
+mkdir -p "$work/apt/state/lists/partial" "$work/apt/cache/archives/partial"
+: > "$work/apt/status"
+cat > "$work/apt/sources.list" << EOF
+deb [signed-by=/usr/share/keyrings/debian-archive-keyring.gpg] http://deb.debian.org/debian bookworm main
+deb-src [signed-by=/usr/share/keyrings/debian-archive-keyring.gpg] http://deb.debian.org/debian bookworm main
+deb-src [signed-by=/usr/share/keyrings/debian-archive-keyring.gpg] http://deb.debian.org/debian bookworm-updates main
+deb-src [signed-by=/usr/share/keyrings/debian-archive-keyring.gpg] http://deb.debian.org/debian-security bookworm-security main
+EOF
+apt=(-o "Dir::State=$work/apt/state" -o "Dir::State::status=$work/apt/status"
+     -o "Dir::Cache=$work/apt/cache" -o "Dir::Etc::SourceList=$work/apt/sources.list"
+     -o Dir::Etc::SourceParts=/nonexistent -o Debug::NoLocking=1 -o APT::Sandbox::User=root)
+apt-get "${apt[@]}" -qq update >> "$log" 2>&1 || fail "apt cannot read Debian's package lists"
+mkdir -p "$work/src"
+cd "$work/src"
+for name in libewf libvhdi libvmdk; do
+  apt-get "${apt[@]}" -qq source --download-only "$name=$(pinned source $name)" >> "$log" 2>&1 ||
+    fail "apt cannot fetch the source of $name"
+  dpkg-source -x --no-check "$name"_*.dsc "$name" >> "$log" 2>&1 || fail "cannot unpack $name"
+done
+zlib=$(pinned binary libz-mingw-w64-dev)
+apt-get "${apt[@]}" -qq download "libz-mingw-w64-dev=$zlib" >> "$log" 2>&1 || fail "apt cannot fetch libz-mingw-w64-dev"
+dpkg -x libz-mingw-w64-dev_*.deb zlib
+cp -r zlib/usr/$host/include/. "$stage/include/"
+cp zlib/usr/$host/lib/libz.a "$stage/lib/"  # not its .dll.a: linked statically
+
+read -r archive sum < <(awk '$1 == "sleuthkit" { print $2, $3 }' "$list")
+read -r tag commit < <(awk '$1 == "sleuthkit-tag" { print $2, $3 }' "$list")
+if [ -n "${QUENTHAR_SOURCES:-}" ]; then
+  echo "$sum  $QUENTHAR_SOURCES/$archive" | sha256sum -c --quiet > /dev/null 2>&1 ||
+    fail "$QUENTHAR_SOURCES/$archive is missing or not the pinned archive"
+  tar -xJf "$QUENTHAR_SOURCES/$archive"
+  mv "${archive%.tar.xz}" sleuthkit
+else
+  git clone -q --depth 1 --branch "$tag" https://github.com/sleuthkit/sleuthkit.git sleuthkit >> "$log" 2>&1 ||
+    fail "cannot fetch The Sleuth Kit's tag $tag (set QUENTHAR_SOURCES to a folder that holds $archive)"
+  [ "$(git -C sleuthkit rev-parse HEAD)" = "$commit" ] || fail "the tag $tag is not commit $commit"
+fi
+
+# Some sources include Windows headers with capitals, which a case-sensitive
+# file system does not find.
+mkdir -p "$work/wincase"
+for header in Synchapi.h Windows.h WinIoCtl.h Winioctl.h; do
+  echo "#include <$(echo "$header" | tr 'A-Z' 'a-z')>" > "$work/wincase/$header"
+done
+flags="-O2 -ffile-prefix-map=$work=. -I$work/wincase"
+configure=(--host=$host --prefix="$stage" --enable-static --disable-shared
+           CC="$cc" CXX="$host-g++-posix" CFLAGS="$flags" CXXFLAGS="$flags"
+           CPPFLAGS="-I$stage/include -DUNICODE -D_UNICODE" LDFLAGS="-L$stage/lib")
+
+# A libyal library: only its own folder and the support libraries it carries.
+build_libyal() {
+  local name=$1
+  shift
+  (cd "$name" && ./configure "${configure[@]}" --enable-winapi=yes "$@") >> "$log" 2>&1 ||
+    fail "configure of $name failed"
+  local dirs
+  dirs=$(printf 'subdirs:\n\t@echo $(SUBDIRS)\n' |
+         make -s --no-print-directory -C "$name" -f Makefile -f - subdirs | tail -n 1 |
+         tr ' ' '\n' | sed "/^$name\$/q")
+  for dir in $dirs; do
+    [ -f "$name/$dir/Makefile" ] || continue
+    make -C "$name/$dir" -j"$(nproc)" >> "$log" 2>&1 || fail "the build of $name/$dir failed"
+  done
+  make -C "$name/include" install >> "$log" 2>&1 && make -C "$name/$name" install >> "$log" 2>&1 ||
+    fail "the install of $name failed"
+}
+
+# libvhdi and libvmdk each carry their own copies of the support libraries
+# (libcerror, libbfio, ...), as libewf does: linked together, the copies'
+# symbols clash. Each library becomes one object whose own functions keep
+# their names and whose copies take a prefix of the library's.
+rename_copies() {
+  local name=$1 dir=$work/merge-$1
+  mkdir -p "$dir"
+  (cd "$dir" && $host-ar x "$stage/lib/$name.a" && $host-ld -r -o "$name.o" ./*.o) >> "$log" 2>&1 ||
+    fail "cannot merge $name"
+  $host-nm --defined-only -g "$dir/$name.o" | awk -v own="^${name}_" '$3 !~ own { print $3, "'"${name}"'_copy_" $3 }' \
+    > "$dir/renames"
+  $host-objcopy --redefine-syms="$dir/renames" "$dir/$name.o" >> "$log" 2>&1 || fail "cannot rename in $name"
+  rm "$stage/lib/$name.a" "$stage/lib/$name.la"
+  $host-ar rcsD "$stage/lib/$name.a" "$dir/$name.o"
+}
+
+build_libyal libewf --with-zlib="$stage" --without-openssl
+build_libyal libvhdi
+rename_copies libvhdi
+build_libyal libvmdk --with-zlib="$stage"
+rename_copies libvmdk
+
+# libtsk alone: not its tools, tests or database layer (tsk/auto, which
+# needs SQLite and is not used here).
+(
+  cd sleuthkit
+  sed -i 's/^SUBDIRS = .*/SUBDIRS = tsk/' Makefile.am
+  sed -i 's/^SUBDIRS = base img vs fs hashdb auto pool util/SUBDIRS = base img vs fs hashdb pool util/;
+          s| auto/libtskauto.la||' tsk/Makefile.am
+  ./bootstrap
+  ./configure "${configure[@]}" --disable-java --without-afflib --with-libewf="$stage" \
+    --with-libvhdi="$stage" --with-libvmdk="$stage" --with-zlib="$stage" \
+    ac_cv_search_regexec="none required"
+) >> "$log" 2>&1 || fail "configure of libtsk failed"
+make -C sleuthkit/tsk -j"$(nproc)" >> "$log" 2>&1 || fail "the build of libtsk failed"
+make -C sleuthkit/tsk install >> "$log" 2>&1 || fail "the install of libtsk failed"
+rm -f "$stage"/lib/*.la
+
+cp "$log" "$stage/build.log"
+touch "$stage/.complete"
+rm -rf "$prefix"
+mv "$stage" "$prefix"
+echo "$prefix"
