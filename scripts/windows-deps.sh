@@ -82,9 +82,10 @@ fi
 # Some sources include Windows headers with capitals, which a case-sensitive
 # file system does not find.
 mkdir -p "$work/wincase"
-for header in Synchapi.h Windows.h WinIoCtl.h Winioctl.h; do
-  echo "#include <$(echo "$header" | tr 'A-Z' 'a-z')>" > "$work/wincase/$header"
-done
+grep -rhoE '#[[:space:]]*include[[:space:]]*<[A-Za-z0-9_]*[A-Z][A-Za-z0-9_]*\.h>' . |
+  sed 's/.*<\(.*\)>/\1/' | sort -u | while read -r header; do
+    echo "#include <$(echo "$header" | tr 'A-Z' 'a-z')>" > "$work/wincase/$header"
+  done
 flags="-O2 -ffile-prefix-map=$work=. -I$work/wincase"
 configure=(--host=$host --prefix="$stage" --enable-static --disable-shared
            CC="$cc" CXX="$host-g++-posix" CFLAGS="$flags" CXXFLAGS="$flags"

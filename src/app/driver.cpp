@@ -124,6 +124,7 @@ OutputPlan PlanOutput(bool console, Form form) {
 }
 
 int RunTool(int argc, const platform::ArgChar* const* argv) {
+  if (const std::optional<int> worker = RunAsWorker(argc, argv)) return *worker;
   const CommandLine command = ParseCommandLine(argc, argv);
   const OutputPlan plan = PlanOutput(platform::IsConsole(stdout), command.form);
   if (plan.binary) platform::SetBinaryMode(stdout);

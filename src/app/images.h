@@ -3,6 +3,8 @@
 // images_search.cpp, images_companion.cpp and images_none.cpp.
 #pragma once
 
+#include <optional>
+
 #include "app/command_line.h"
 #include "app/driver.h"
 
@@ -10,6 +12,10 @@ namespace quenthar {
 
 /// Whether --image is read by this build.
 bool ReadsImages();
+
+/// Runs this program as an image search's worker when the command line is a
+/// worker's (Windows), and returns its exit status; nullopt otherwise.
+std::optional<int> RunAsWorker(int argc, const platform::ArgChar* const* argv);
 
 /// Reports every log in the images the command line names, each with the
 /// records of its place; nothing has been written before. Returns the exit

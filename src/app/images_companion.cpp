@@ -2,6 +2,10 @@
 
 namespace quenthar {
 
+std::optional<int> RunAsWorker(int /*argc*/, const platform::ArgChar* const* /*argv*/) {
+  return std::nullopt;
+}
+
 bool ReadsImages() { return true; }
 
 // The disk-image code is a program of its own, so that a report of a log

@@ -2,6 +2,10 @@
 
 namespace quenthar {
 
+std::optional<int> RunAsWorker(int /*argc*/, const platform::ArgChar* const* /*argv*/) {
+  return std::nullopt;
+}
+
 bool ReadsImages() { return false; }
 
 // The command line refuses --image in this build.

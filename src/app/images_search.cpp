@@ -49,6 +49,10 @@ int ReportImage(Renderer& r, const platform::ArgChar* path, const image::WorkerL
 
 }  // namespace
 
+std::optional<int> RunAsWorker(int argc, const platform::ArgChar* const* argv) {
+  return image::WorkerMain(argc, argv);
+}
+
 bool ReadsImages() { return true; }
 
 int ReportImages(Output& out, TextEncoding encoding, const CommandLine& command,

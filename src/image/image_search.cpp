@@ -4,6 +4,7 @@
 
 #include <algorithm>
 #include <array>
+#include <cstdio>
 
 #include "log/records.h"
 
@@ -191,6 +192,11 @@ std::string FailureText(const WorkerOutcome& o, const char* what, const WorkerLi
   switch (o.end) {
     case WorkerEnd::kFinished: break;
     case WorkerEnd::kCrashed: return search + " crashed (signal " + std::to_string(o.code) + ")";
+    case WorkerEnd::kException: {
+      char code[16];
+      std::snprintf(code, sizeof code, "0x%08X", static_cast<unsigned>(o.code));
+      return search + " crashed (exception " + code + ")";
+    }
     case WorkerEnd::kExited: return search + " failed (exit status " + std::to_string(o.code) + ")";
     case WorkerEnd::kTimedOut:
       return search + " took longer than " + std::to_string(limits.time_limit_s) + " s";
@@ -283,7 +289,15 @@ class ImageSearch {
 SearchResult SearchImage(const std::string& name, const std::string& path, const WorkerLimits& limits,
                          const SearchEvents& events) {
   SearchResult result;
-  if (!CanSearch(path)) return result;
+  switch (CheckImage(path)) {
+    case Access::kSearchable: break;
+    case Access::kUnopenable: return result;
+    case Access::kNeedsAdministrator:
+      result.opened = true;
+      result.failed = true;
+      result.failure = "Reading a disk needs an administrator";
+      return result;
+  }
 
   ImageSearch search(name, events, result);
   const auto take = [&search](const Message& m) { return search.Take(m); };

@@ -19,6 +19,13 @@
 #include "log/records.h"
 #include "text/utf16.h"
 
+// The library's own allocation of an image, which an image of the caller's
+// own must come from (not in its public headers).
+extern "C" {
+void* tsk_img_malloc(size_t);
+void tsk_img_free(void*);
+}
+
 namespace quenthar::image {
 namespace {
 
@@ -386,28 +393,87 @@ struct EwfHandleCloser {
 
 // An E01 set whose segments are not all there (or are damaged) still opens,
 // and reads of what is missing may give zeros without an error: asks the EWF
-// library itself.
-bool EwfSetIncomplete(const char* path) {
-  char** names = nullptr;
+// library itself, through its narrow or its wide calls.
+template <typename Char, typename Glob, typename Open, typename Free>
+bool EwfCheck(const Char* path, std::size_t length, Glob glob, Open open, Free release) {
+  Char** names = nullptr;
   int count = 0;
-  if (libewf_glob(path, std::strlen(path), LIBEWF_FORMAT_UNKNOWN, &names, &count, nullptr) != 1) {
-    return true;
-  }
+  if (glob(path, length, LIBEWF_FORMAT_UNKNOWN, &names, &count, nullptr) != 1) return true;
   libewf_handle_t* raw = nullptr;
   bool incomplete = true;
   if (libewf_handle_initialize(&raw, nullptr) == 1) {
     const std::unique_ptr<libewf_handle_t, EwfHandleCloser> handle(raw);
-    incomplete = libewf_handle_open(raw, names, count, LIBEWF_OPEN_READ, nullptr) != 1 ||
+    incomplete = open(raw, names, count, LIBEWF_OPEN_READ, nullptr) != 1 ||
                  libewf_handle_segment_files_corrupted(raw, nullptr) != 0;
   }
-  libewf_glob_free(names, count, nullptr);
+  release(names, count, nullptr);
   return incomplete;
 }
 
+#if defined(_WIN32)
+// The narrow names are the ANSI code page's there: the wide calls take every name.
+bool EwfSetIncomplete(const char* path) {
+  std::wstring wide;
+  AppendUtf16(path, wide);
+  return EwfCheck(wide.c_str(), wide.size(), libewf_glob_wide, libewf_handle_open_wide,
+                  libewf_glob_wide_free);
+}
+#else
+bool EwfSetIncomplete(const char* path) {
+  return EwfCheck(path, std::strlen(path), libewf_glob, libewf_handle_open, libewf_glob_free);
+}
+#endif
+
+// A device the output process opened for this worker, read through the
+// library's interface for images of the caller's own.
+struct DeviceImage {
+  TSK_IMG_INFO img;  // first: the library takes a DeviceImage for its own
+  std::intptr_t device;
+};
+
+ssize_t ReadDeviceImage(TSK_IMG_INFO* img, TSK_OFF_T offset, char* into, size_t n) {
+  const auto* d = reinterpret_cast<DeviceImage*>(img);
+  if (offset < 0 || static_cast<std::uint64_t>(offset) >= static_cast<std::uint64_t>(img->size)) {
+    return -1;
+  }
+  const std::uint64_t left = static_cast<std::uint64_t>(img->size - offset);
+  const std::size_t length = n < left ? n : static_cast<std::size_t>(left);
+  if (!ReadDevice(d->device, static_cast<std::uint64_t>(offset),
+                  reinterpret_cast<std::uint8_t*>(into), length)) {
+    tsk_error_reset();
+    tsk_error_set_errno(TSK_ERR_IMG_READ);
+    tsk_error_set_errstr("the device cannot be read at %lld", static_cast<long long>(offset));
+    return -1;
+  }
+  return static_cast<ssize_t>(length);
+}
+
+void CloseDeviceImage(TSK_IMG_INFO* img) { tsk_img_free(img); }
+void DeviceImageStat(TSK_IMG_INFO* /*img*/, FILE* /*out*/) {}
+
+ImageHandle OpenDevice(std::intptr_t device) {
+  std::uint64_t size = 0;
+  unsigned sector = 0;
+  if (!DeviceGeometry(device, size, sector)) {
+    tsk_error_reset();
+    tsk_error_set_errno(TSK_ERR_IMG_OPEN);
+    tsk_error_set_errstr("the device's size cannot be had");
+    return nullptr;
+  }
+  auto* d = static_cast<DeviceImage*>(tsk_img_malloc(sizeof(DeviceImage)));
+  if (d == nullptr) return nullptr;
+  d->device = device;
+  TSK_IMG_INFO* img = tsk_img_open_external(d, static_cast<TSK_OFF_T>(size), sector,
+                                            ReadDeviceImage, CloseDeviceImage, DeviceImageStat);
+  if (img == nullptr) tsk_img_free(d);
+  return ImageHandle(img);
+}
+
 // The image, or why it did not open (sent).
-ImageHandle OpenImage(const char* path, WorkerChannel* report) {
+ImageHandle OpenImage(const char* path, std::intptr_t device, WorkerChannel* report) {
   tsk_error_reset();
-  ImageHandle img(tsk_img_open_utf8_sing(path, TSK_IMG_TYPE_DETECT, 0));
+  ImageHandle img(device != 0 ? OpenDevice(device)
+                              : ImageHandle(tsk_img_open_utf8_sing(path, TSK_IMG_TYPE_DETECT, 0)));
   if (img == nullptr && report != nullptr) {
     const Error error = LastError();
     MessageWriter m(MessageKind::kImageNotOpened);
@@ -501,17 +567,17 @@ void SearchVolume(TSK_IMG_INFO* img, std::uint64_t offset, FileSystem fs, Worker
 
 }  // namespace
 
-void SearchImage(const char* path, WorkerChannel& out) {
-  const ImageHandle img = OpenImage(path, &out);
+void SearchImage(const char* path, std::intptr_t device, WorkerChannel& out) {
+  const ImageHandle img = OpenImage(path, device, &out);
   if (img == nullptr) return;
   for (Planned& volume : ListVolumes(img.get(), path, out)) {
     SearchVolume(img.get(), volume.offset, std::move(volume.fs), out);
   }
 }
 
-void SearchVolumes(const char* path, const std::vector<std::uint64_t>& offsets,
-                   WorkerChannel& out) {
-  const ImageHandle img = OpenImage(path, nullptr);
+void SearchVolumes(const char* path, std::intptr_t device,
+                   const std::vector<std::uint64_t>& offsets, WorkerChannel& out) {
+  const ImageHandle img = OpenImage(path, device, nullptr);
   for (const std::uint64_t offset : offsets) SearchVolume(img.get(), offset, nullptr, out);
 }
 

@@ -14,16 +14,17 @@ namespace quenthar::image {
 /// allocated partition, or the whole image when it has no table); then
 /// searches each volume to be searched, in that order, sending every log in
 /// it, allocated or deleted, then what the search saw.
-void SearchImage(const char* path, WorkerChannel& out);
+void SearchImage(const char* path, std::intptr_t device, WorkerChannel& out);
 
 /// Searches the volumes at these offsets of the image as SearchImage does,
 /// without the listing: what is left of an image whose worker failed.
-void SearchVolumes(const char* path, const std::vector<std::uint64_t>& offsets, WorkerChannel& out);
+void SearchVolumes(const char* path, std::intptr_t device, const std::vector<std::uint64_t>& offsets,
+                   WorkerChannel& out);
 
 /// A worker's job: one of the two above.
 inline void RunJob(const WorkerJob& job, WorkerChannel& out) {
-  if (job.list) return SearchImage(job.image.c_str(), out);
-  SearchVolumes(job.image.c_str(), job.offsets, out);
+  if (job.list) return SearchImage(job.image.c_str(), job.device, out);
+  SearchVolumes(job.image.c_str(), job.device, job.offsets, out);
 }
 
 }  // namespace quenthar::image

@@ -12,6 +12,7 @@
 #include <vector>
 
 #include "image/messages.h"
+#include "platform/platform.h"
 
 namespace quenthar::image {
 
@@ -25,6 +26,7 @@ struct WorkerLimits {
 enum class WorkerEnd {
   kFinished,        // it sent its last message and exited 0
   kCrashed,         // on a signal: `code`
+  kException,       // on Windows, of an exception: `code`
   kExited,          // with a status other than 0: `code`
   kTimedOut,        // it was still at work when its time was up, and was killed
   kSandboxStop,     // the system-call filter killed it
@@ -44,6 +46,7 @@ struct WorkerJob {
   std::string image;  // its path: the argument's bytes on Linux, UTF-8 on Windows
   bool list = true;
   std::vector<std::uint64_t> offsets;
+  std::intptr_t device = 0;  // in the worker, a device opened for it (Windows), or 0
 };
 
 /// The job's side: sends one message whole, or ends the worker when the
@@ -61,9 +64,17 @@ class WorkerChannel {
 /// (the time limit counts afresh from here), the last, or nonsense.
 enum class Verdict { kMore, kStep, kLast, kBroken };
 
-/// Whether `path` can be searched here: a file or a block device that opens
-/// for reading (a FIFO, a folder or a missing file cannot).
-bool CanSearch(const std::string& path);
+/// Whether `path` can be searched here: a file or a device that opens for
+/// reading (a FIFO, a folder or a missing file cannot); a disk on Windows
+/// may need an administrator.
+enum class Access { kSearchable, kUnopenable, kNeedsAdministrator };
+Access CheckImage(const std::string& path);
+
+/// A device the output process opened for the worker (on Windows, where a
+/// worker at low integrity cannot): its size and sector size, and reads of
+/// any bytes of it. False where there is none, or it fails.
+bool DeviceGeometry(std::intptr_t device, std::uint64_t& size, unsigned& sector_size);
+bool ReadDevice(std::intptr_t device, std::uint64_t offset, std::uint8_t* into, std::size_t n);
 
 /// Runs `job` in a worker under `limits` and hands each message it sends to
 /// on_message in order; on_message says when a step is done, when the last
@@ -71,6 +82,11 @@ bool CanSearch(const std::string& path);
 /// worker. Returns once the worker is gone.
 WorkerOutcome RunWorker(const WorkerLimits& limits, const WorkerJob& job,
                         const std::function<Verdict(const Message&)>& on_message);
+
+/// Where a worker is a program of its own (Windows): runs the worker when the
+/// command line is a worker's, and returns its exit status; nullopt for any
+/// other command line, and always on Linux, where workers are forked.
+std::optional<int> WorkerMain(int argc, const platform::ArgChar* const* argv);
 
 /// The messages of a worker as they arrive: takes its bytes in any pieces,
 /// cuts them into messages and hands them on; a sandbox that cannot be set

@@ -136,14 +136,29 @@ void Kill(pid_t pid) {
 
 }  // namespace
 
-bool CanSearch(const std::string& path) {
+Access CheckImage(const std::string& path) {
   // The library would wait forever on a FIFO without a writer.
   struct stat st {};
-  if (stat(path.c_str(), &st) != 0 || !(S_ISREG(st.st_mode) || S_ISBLK(st.st_mode))) return false;
+  if (stat(path.c_str(), &st) != 0 || !(S_ISREG(st.st_mode) || S_ISBLK(st.st_mode))) {
+    return Access::kUnopenable;
+  }
   const int fd = open(path.c_str(), O_RDONLY | O_CLOEXEC | O_NONBLOCK);
-  if (fd < 0) return false;
+  if (fd < 0) return Access::kUnopenable;
   close(fd);
-  return true;
+  return Access::kSearchable;
+}
+
+std::optional<int> WorkerMain(int /*argc*/, const platform::ArgChar* const* /*argv*/) {
+  return std::nullopt;
+}
+
+// Each worker opens its block device itself here.
+bool DeviceGeometry(std::intptr_t /*device*/, std::uint64_t& /*size*/, unsigned& /*sector_size*/) {
+  return false;
+}
+bool ReadDevice(std::intptr_t /*device*/, std::uint64_t /*offset*/, std::uint8_t* /*into*/,
+                std::size_t /*n*/) {
+  return false;
 }
 
 void WorkerChannel::Send(MessageWriter& message) const {

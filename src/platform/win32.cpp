@@ -64,7 +64,13 @@ std::string ArgumentText(const ArgChar* arg) {
   return text;
 }
 
-std::string ArgumentPath(const ArgChar* arg) { return ArgumentText(arg); }
+// With '\\' between names: the EWF library's Windows path code finds no
+// segment of a split image named with '/'.
+std::string ArgumentPath(const ArgChar* arg) {
+  std::string path = ArgumentText(arg);
+  std::replace(path.begin(), path.end(), '/', '\\');
+  return path;
+}
 
 // By its UTF-16 name: a detour through the ANSI code page could lose
 // characters or, by best fit, name another file. Every input is sized by

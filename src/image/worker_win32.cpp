@@ -1,0 +1,358 @@
+// Workers on Windows: this same program, started with arguments of its own,
+// in a job object (killed with the output process, no child processes, its
+// memory limited), with a restricted token at low integrity where Windows
+// offers one. The job arrives on its standard input; its messages leave on
+// its standard output, a pipe the output process reads with a time limit.
+#include <windows.h>
+
+#include <chrono>
+#include <cstring>
+#include <string>
+#include <vector>
+
+#include "image/tsk_search.h"
+#include "image/worker.h"
+#include "text/utf16.h"
+
+namespace quenthar::image {
+namespace {
+
+// The argument that makes this program a worker; no command line a user
+// types starts with it.
+constexpr wchar_t kWorkerArgument[] = L"--image-worker-7c1d";
+
+constexpr std::size_t kMaxJob = 1u << 20;
+
+std::wstring Wide(const std::string& utf8) {
+  std::wstring wide;
+  AppendUtf16(utf8, wide);
+  return wide;
+}
+
+std::string Utf8(const wchar_t* wide) {
+  std::string text;
+  for (std::size_t i = 0; wide[i] != 0; ++i) {
+    // Argument text is UTF-16: an unpaired surrogate becomes U+FFFD.
+    const auto u = static_cast<std::uint16_t>(wide[i]);
+    char32_t c = u;
+    if (IsHighSurrogate(u) && IsLowSurrogate(static_cast<std::uint16_t>(wide[i + 1]))) {
+      c = 0x10000 + ((char32_t{u} - 0xD800) << 10) +
+          (static_cast<char32_t>(static_cast<std::uint16_t>(wide[++i])) - 0xDC00);
+    } else if (u >= 0xD800 && u <= 0xDFFF) {
+      c = 0xFFFD;
+    }
+    char at[4];
+    text.append(at, EncodeUtf8(c, at));
+  }
+  return text;
+}
+
+struct Handle {
+  HANDLE h = nullptr;
+  Handle() = default;
+  explicit Handle(HANDLE handle) : h(handle == INVALID_HANDLE_VALUE ? nullptr : handle) {}
+  ~Handle() {
+    if (h != nullptr) CloseHandle(h);
+  }
+  Handle(const Handle&) = delete;
+  Handle& operator=(const Handle&) = delete;
+  Handle(Handle&& other) noexcept : h(other.h) { other.h = nullptr; }
+  Handle& operator=(Handle&& other) noexcept {
+    std::swap(h, other.h);
+    return *this;
+  }
+};
+
+// \\.\PhysicalDriveN or \\.\C: and the like: a device, not a file.
+bool IsDevicePath(const std::string& path) { return path.rfind("\\\\.\\", 0) == 0; }
+
+Handle OpenForReading(const std::string& path, DWORD& error) {
+  SECURITY_ATTRIBUTES inherit{sizeof inherit, nullptr, TRUE};
+  Handle h(CreateFileW(Wide(path).c_str(), GENERIC_READ, FILE_SHARE_READ | FILE_SHARE_WRITE,
+                       &inherit, OPEN_EXISTING, 0, nullptr));
+  error = h.h == nullptr ? GetLastError() : 0;
+  return h;
+}
+
+// A token without privileges at low integrity, or none where Windows does
+// not offer one (the worker then runs with the user's token, still in its
+// job object).
+Handle RestrictedToken() {
+  HANDLE own = nullptr;
+  if (!OpenProcessToken(GetCurrentProcess(),
+                        TOKEN_DUPLICATE | TOKEN_QUERY | TOKEN_ASSIGN_PRIMARY | TOKEN_ADJUST_DEFAULT,
+                        &own)) {
+    return {};
+  }
+  const Handle self(own);
+  HANDLE restricted = nullptr;
+  if (!CreateRestrictedToken(self.h, DISABLE_MAX_PRIVILEGE, 0, nullptr, 0, nullptr, 0, nullptr,
+                             &restricted)) {
+    return {};
+  }
+  Handle token(restricted);
+  SID_IDENTIFIER_AUTHORITY label = SECURITY_MANDATORY_LABEL_AUTHORITY;
+  PSID low = nullptr;
+  if (!AllocateAndInitializeSid(&label, 1, SECURITY_MANDATORY_LOW_RID, 0, 0, 0, 0, 0, 0, 0, &low)) {
+    return {};
+  }
+  TOKEN_MANDATORY_LABEL level{};
+  level.Label.Attributes = SE_GROUP_INTEGRITY;
+  level.Label.Sid = low;
+  const BOOL set = SetTokenInformation(token.h, TokenIntegrityLevel, &level,
+                                       sizeof level + GetLengthSid(low));
+  FreeSid(low);
+  return set ? std::move(token) : Handle();
+}
+
+// The job object: the worker dies with it (and so with the output process),
+// starts no process of its own, and commits no more than the limit.
+Handle MakeJob(const WorkerLimits& limits) {
+  Handle job(CreateJobObjectW(nullptr, nullptr));
+  if (job.h == nullptr) return job;
+  JOBOBJECT_EXTENDED_LIMIT_INFORMATION info{};
+  info.BasicLimitInformation.LimitFlags =
+      JOB_OBJECT_LIMIT_KILL_ON_JOB_CLOSE | JOB_OBJECT_LIMIT_ACTIVE_PROCESS |
+      JOB_OBJECT_LIMIT_DIE_ON_UNHANDLED_EXCEPTION | JOB_OBJECT_LIMIT_PROCESS_MEMORY;
+  info.BasicLimitInformation.ActiveProcessLimit = 1;
+  info.ProcessMemoryLimit = static_cast<SIZE_T>(limits.memory_limit_mib << 20);
+  SetInformationJobObject(job.h, JobObjectExtendedLimitInformation, &info, sizeof info);
+  return job;
+}
+
+// The job as the worker reads it: the image, whether to list it, the
+// offsets, and the device handle it was given (0: it opens the image).
+std::vector<std::uint8_t> JobBytes(const WorkerJob& job, HANDLE device) {
+  MessageWriter m(MessageKind::kSandboxRefused);  // the kind is not read
+  m.Text(job.image).U8(job.list ? 1 : 0).U64(job.offsets.size());
+  for (const std::uint64_t offset : job.offsets) m.U64(offset);
+  m.U64(static_cast<std::uint64_t>(reinterpret_cast<std::uintptr_t>(device)));
+  return m.Frame();
+}
+
+bool WriteAll(HANDLE h, const std::uint8_t* p, std::size_t n) {
+  while (n != 0) {
+    DWORD wrote = 0;
+    if (!WriteFile(h, p, static_cast<DWORD>(std::min<std::size_t>(n, 1 << 20)), &wrote, nullptr) ||
+        wrote == 0) {
+      return false;
+    }
+    p += wrote;
+    n -= wrote;
+  }
+  return true;
+}
+
+LONG WINAPI EndOnCrash(EXCEPTION_POINTERS* e) {
+  // The exception's code is the worker's exit code; no debugger, no dialog.
+  TerminateProcess(GetCurrentProcess(), e->ExceptionRecord->ExceptionCode);
+  return EXCEPTION_EXECUTE_HANDLER;
+}
+
+std::uint64_t g_device = 0;  // the device handle of this worker's job, if any
+
+}  // namespace
+
+bool DeviceOfJob(std::intptr_t& device) {
+  device = static_cast<std::intptr_t>(g_device);
+  return g_device != 0;
+}
+
+bool CanSearch(const std::string& path) {
+  if (!IsDevicePath(path)) {
+    const DWORD attributes = GetFileAttributesW(Wide(path).c_str());
+    if (attributes == INVALID_FILE_ATTRIBUTES || (attributes & FILE_ATTRIBUTE_DIRECTORY) != 0) {
+      return false;
+    }
+  }
+  DWORD error = 0;
+  return OpenForReading(path, error).h != nullptr;
+}
+
+std::optional<std::string> WhyNotSearchable(const std::string& path) {
+  if (!IsDevicePath(path)) return std::nullopt;
+  DWORD error = 0;
+  if (OpenForReading(path, error).h == nullptr && error == ERROR_ACCESS_DENIED) {
+    return "Reading a disk needs an administrator";
+  }
+  return std::nullopt;
+}
+
+void WorkerChannel::Send(MessageWriter& message) const {
+  const std::vector<std::uint8_t>& frame = message.Frame();
+  // NOLINTNEXTLINE(performance-no-int-to-ptr): the handle as the job passed it
+  if (!WriteAll(reinterpret_cast<HANDLE>(handle_), frame.data(), frame.size())) ExitProcess(1);
+}
+
+WorkerOutcome RunWorker(const WorkerLimits& limits, const WorkerJob& job,
+                        const std::function<Verdict(const Message&)>& on_message) {
+  const WorkerOutcome failed{WorkerEnd::kExited, -1, {}};
+  // The device is opened here, where the rights are: a worker at low
+  // integrity could not open it.
+  Handle device;
+  if (IsDevicePath(job.image)) {
+    DWORD error = 0;
+    device = OpenForReading(job.image, error);
+    if (device.h == nullptr) return failed;
+  }
+
+  // Its messages: a named pipe this side reads with a time limit.
+  static unsigned counter = 0;
+  const std::wstring name = L"\\\\.\\pipe\\quenthar-" + std::to_wstring(GetCurrentProcessId()) +
+                            L"-" + std::to_wstring(++counter) + L"-" +
+                            std::to_wstring(GetTickCount64());
+  Handle reader(CreateNamedPipeW(name.c_str(),
+                                 PIPE_ACCESS_INBOUND | FILE_FLAG_OVERLAPPED |
+                                     FILE_FLAG_FIRST_PIPE_INSTANCE,
+                                 PIPE_TYPE_BYTE | PIPE_WAIT | PIPE_REJECT_REMOTE_CLIENTS, 1, 0,
+                                 1 << 16, 0, nullptr));
+  SECURITY_ATTRIBUTES inherit{sizeof inherit, nullptr, TRUE};
+  Handle writer(CreateFileW(name.c_str(), GENERIC_WRITE, 0, &inherit, OPEN_EXISTING, 0, nullptr));
+  // Its job: an anonymous pipe it reads to the end.
+  HANDLE job_read = nullptr;
+  HANDLE job_write = nullptr;
+  if (reader.h == nullptr || writer.h == nullptr ||
+      !CreatePipe(&job_read, &job_write, &inherit, 0)) {
+    return failed;
+  }
+  Handle job_in(job_read);
+  Handle job_out(job_write);
+  SetHandleInformation(job_out.h, HANDLE_FLAG_INHERIT, 0);
+
+  // Only these handles reach the worker.
+  std::vector<HANDLE> inherited{job_in.h, writer.h};
+  if (device.h != nullptr) inherited.push_back(device.h);
+  SIZE_T size = 0;
+  InitializeProcThreadAttributeList(nullptr, 1, 0, &size);
+  std::vector<std::uint8_t> attributes(size);
+  auto* list = reinterpret_cast<LPPROC_THREAD_ATTRIBUTE_LIST>(attributes.data());
+  if (!InitializeProcThreadAttributeList(list, 1, 0, &size) ||
+      !UpdateProcThreadAttribute(list, 0, PROC_THREAD_ATTRIBUTE_HANDLE_LIST, inherited.data(),
+                                 inherited.size() * sizeof(HANDLE), nullptr, nullptr)) {
+    return failed;
+  }
+  STARTUPINFOEXW startup{};
+  startup.StartupInfo.cb = sizeof startup;
+  startup.StartupInfo.dwFlags = STARTF_USESTDHANDLES;
+  startup.StartupInfo.hStdInput = job_in.h;
+  startup.StartupInfo.hStdOutput = writer.h;
+  startup.StartupInfo.hStdError = nullptr;
+  startup.lpAttributeList = list;
+
+  wchar_t self[MAX_PATH * 4];
+  const DWORD length = GetModuleFileNameW(nullptr, self, static_cast<DWORD>(std::size(self)));
+  if (length == 0 || length == std::size(self)) return failed;
+  std::wstring command = L"\"" + std::wstring(self, length) + L"\" " + kWorkerArgument;
+  const Handle token = limits.sandbox ? RestrictedToken() : Handle();
+  const DWORD flags = CREATE_SUSPENDED | EXTENDED_STARTUPINFO_PRESENT | CREATE_NO_WINDOW;
+  PROCESS_INFORMATION process{};
+  BOOL started = FALSE;
+  if (token.h != nullptr) {
+    started = CreateProcessAsUserW(token.h, self, command.data(), nullptr, nullptr, TRUE, flags,
+                                   nullptr, nullptr, &startup.StartupInfo, &process);
+  }
+  if (!started) {
+    started = CreateProcessW(self, command.data(), nullptr, nullptr, TRUE, flags, nullptr, nullptr,
+                             &startup.StartupInfo, &process);
+  }
+  DeleteProcThreadAttributeList(list);
+  if (!started) return failed;
+  const Handle worker(process.hProcess);
+  const Handle thread(process.hThread);
+  const Handle job_object = MakeJob(limits);
+  if (job_object.h != nullptr) AssignProcessToJobObject(job_object.h, worker.h);
+  ResumeThread(thread.h);
+  writer = Handle();  // the worker's end only: its exit ends the pipe
+  job_in = Handle();
+  const std::vector<std::uint8_t> job_bytes = JobBytes(job, device.h);
+  WriteAll(job_out.h, job_bytes.data(), job_bytes.size());
+  job_out = Handle();
+
+  using Clock = std::chrono::steady_clock;
+  const Clock::duration step = std::chrono::seconds(limits.time_limit_s);
+  Clock::duration left = step;
+  MessageStream stream(on_message);
+  bool broken = false;
+  Handle event(CreateEventW(nullptr, TRUE, FALSE, nullptr));
+  ConnectNamedPipe(reader.h, nullptr);  // the worker's end is open already
+  std::vector<std::uint8_t> chunk(1 << 16);
+  while (!broken && left > Clock::duration::zero()) {
+    OVERLAPPED overlapped{};
+    overlapped.hEvent = event.h;
+    ResetEvent(event.h);
+    DWORD got = 0;
+    if (!ReadFile(reader.h, chunk.data(), static_cast<DWORD>(chunk.size()), nullptr, &overlapped) &&
+        GetLastError() != ERROR_IO_PENDING) {
+      break;  // the worker closed its end: it is done, or gone
+    }
+    const auto ms = std::chrono::ceil<std::chrono::milliseconds>(left).count();
+    const auto start = Clock::now();
+    const DWORD waited = WaitForSingleObject(event.h, static_cast<DWORD>(std::min<long long>(ms, 0x7FFFFFFF)));
+    left -= Clock::now() - start;
+    if (waited != WAIT_OBJECT_0) {
+      CancelIo(reader.h);
+      GetOverlappedResult(reader.h, &overlapped, &got, TRUE);
+      break;
+    }
+    if (!GetOverlappedResult(reader.h, &overlapped, &got, FALSE) || got == 0) break;
+    bool stepped = false;
+    broken = !stream.Take(chunk.data(), got, stepped);
+    if (stepped) left = step;
+  }
+
+  const auto end = [&worker, &job_object] {
+    TerminateProcess(worker.h, 1);
+    if (job_object.h != nullptr) TerminateJobObject(job_object.h, 1);
+    WaitForSingleObject(worker.h, INFINITE);
+  };
+  if (broken) {
+    end();
+    return {WorkerEnd::kIncoherent, 0, {}};
+  }
+  const auto ms = std::chrono::ceil<std::chrono::milliseconds>(left).count();
+  if (left <= Clock::duration::zero() ||
+      WaitForSingleObject(worker.h, static_cast<DWORD>(std::max<long long>(ms, 0))) != WAIT_OBJECT_0) {
+    end();
+    return {WorkerEnd::kTimedOut, 0, {}};
+  }
+  DWORD code = 0;
+  GetExitCodeProcess(worker.h, &code);
+  // An exception's code: an NTSTATUS of the error class.
+  if ((code & 0xC0000000U) == 0xC0000000U) return {WorkerEnd::kException, static_cast<int>(code), {}};
+  if (code != 0) return {WorkerEnd::kExited, static_cast<int>(code), {}};
+  return stream.CleanEnd();
+}
+
+std::optional<int> WorkerMain(int argc, const wchar_t* const* argv) {
+  if (argc != 2 || std::wcscmp(argv[1], kWorkerArgument) != 0) return std::nullopt;
+  SetErrorMode(SEM_FAILCRITICALERRORS | SEM_NOGPFAULTERRORBOX | SEM_NOOPENFILEERRORBOX);
+  SetUnhandledExceptionFilter(EndOnCrash);
+  // The job, whole, from standard input.
+  std::vector<std::uint8_t> bytes;
+  std::vector<std::uint8_t> chunk(1 << 16);
+  const HANDLE in = GetStdHandle(STD_INPUT_HANDLE);
+  for (DWORD got = 0; ReadFile(in, chunk.data(), static_cast<DWORD>(chunk.size()), &got, nullptr) && got != 0;) {
+    bytes.insert(bytes.end(), chunk.data(), chunk.data() + got);
+    if (bytes.size() > kMaxJob) return 1;
+  }
+  CloseHandle(in);
+  FrameBuffer frames;
+  frames.Append(bytes.data(), bytes.size());
+  bool broken = false;
+  const std::optional<Message> m = frames.Next(broken);
+  if (!m) return 1;
+  MessageReader r(m->body, m->size);
+  WorkerJob job;
+  std::uint64_t count = 0;
+  if (!r.Text(job.image) || !r.Flag(job.list) || !r.U64(count) || count > kMaxJob) return 1;
+  job.offsets.resize(static_cast<std::size_t>(count));
+  for (std::uint64_t& offset : job.offsets) {
+    if (!r.U64(offset)) return 1;
+  }
+  if (!r.U64(g_device) || !r.Done()) return 1;
+  WorkerChannel out(reinterpret_cast<std::intptr_t>(GetStdHandle(STD_OUTPUT_HANDLE)));
+  RunJob(job, out);
+  return 0;
+}
+
+}  // namespace quenthar::image
