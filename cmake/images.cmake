@@ -1,12 +1,15 @@
 # Disk images, read with The Sleuth Kit's library (libtsk) and the image
-# libraries it uses, on the Linux build where they are installed. The static
-# program links their static archives: a program that loads them as shared
-# libraries spends ten times a whole report's run in the dynamic loader.
+# libraries it uses: on Linux Debian's, where they are installed (a cross
+# build's from a sysroot of the target's packages); on Windows built for it
+# by scripts/windows-deps.sh. The static program links their static
+# archives: a program that loads them as shared libraries spends ten times a
+# whole report's run in the dynamic loader.
 set(QUENTHAR_IMAGES AUTO CACHE STRING "Read disk images with libtsk: ON, OFF or AUTO (where it is found)")
 # A cross build finds the target's libraries in a sysroot of Debian's packages
 # for it (scripts/arm64-sysroot.sh makes the arm64 one).
 set(QUENTHAR_IMAGE_SYSROOT "" CACHE PATH "Root of the target's libtsk and the libraries it links, when cross-compiling")
 set(QUENTHAR_IMAGE_SYSROOT_SCRIPT "" CACHE FILEPATH "Script that makes QUENTHAR_IMAGE_SYSROOT (given its parent folder), or reuses it")
+set(QUENTHAR_IMAGE_DEPS_SCRIPT "" CACHE FILEPATH "Script that builds (or reuses) the Windows build's image libraries and prints their folder")
 set(quenthar_images OFF)
 set(images_why "")
 # The sysroot is made (or reused) here, at configure time, since whether the
@@ -23,8 +26,31 @@ if(CMAKE_CROSSCOMPILING AND QUENTHAR_IMAGE_SYSROOT_SCRIPT AND NOT QUENTHAR_IMAGE
     set(images_why "the target's sysroot cannot be made (${sysroot_error})")
   endif()
 endif()
-if(images_why)
-  # The sysroot could not be made: said below.
+if(WIN32 AND QUENTHAR_IMAGE_DEPS_SCRIPT AND NOT QUENTHAR_IMAGES STREQUAL "OFF")
+  message(STATUS "Disk images: building or reusing the image libraries for Windows "
+                 "(the first build takes about 20 minutes)")
+  execute_process(COMMAND ${QUENTHAR_IMAGE_DEPS_SCRIPT} RESULT_VARIABLE deps_made
+                  OUTPUT_VARIABLE deps_prefix ERROR_VARIABLE deps_error
+                  OUTPUT_STRIP_TRAILING_WHITESPACE)
+  string(REGEX REPLACE ".*\n" "" deps_prefix "${deps_prefix}")
+  if(NOT deps_made EQUAL 0)
+    string(REGEX REPLACE "\n.*" "" deps_error "${deps_error}")
+    set(images_why "the image libraries cannot be built (${deps_error})")
+  else()
+    message(STATUS "Disk images: the image libraries are in ${deps_prefix}")
+    set(image_libraries "")
+    foreach(name tsk ewf vmdk vhdi z)
+      list(APPEND image_libraries ${deps_prefix}/lib/lib${name}.a)
+    endforeach()
+    # What the libraries call of Windows.
+    list(APPEND image_libraries rpcrt4 ws2_32 advapi32 bcrypt shlwapi)
+    set(TSK_INCLUDE_DIR ${deps_prefix}/include)
+    set(EWF_INCLUDE_DIR ${deps_prefix}/include)
+    set(quenthar_images ON)
+  endif()
+endif()
+if(quenthar_images OR images_why)
+  # Found, or not to be had: said below.
 elseif(WIN32 OR QUENTHAR_IMAGES STREQUAL "OFF")
   set(images_why "not for this build")
 elseif(CMAKE_CROSSCOMPILING AND NOT EXISTS "${QUENTHAR_IMAGE_SYSROOT}/usr/include/tsk/libtsk.h")
@@ -80,25 +106,33 @@ if(quenthar_images)
   message(STATUS "Disk images: read with libtsk")
   # The image libraries run only in the workers; this side checks what they send.
   add_library(quenthar_image STATIC src/image/image_search.cpp src/image/messages.cpp
-              src/image/tsk_search.cpp src/image/worker.cpp src/image/worker_posix.cpp
-              src/image/sandbox_linux.cpp)
+              src/image/tsk_search.cpp src/image/worker.cpp)
+  if(WIN32)
+    target_sources(quenthar_image PRIVATE src/image/worker_win32.cpp src/image/sha256_bcrypt.cpp)
+  else()
+    target_sources(quenthar_image PRIVATE src/image/worker_posix.cpp
+                   src/image/sandbox_linux.cpp src/image/sha256_openssl.cpp)
+  endif()
   if(QUENTHAR_SANITIZE)
     target_compile_definitions(quenthar_image PRIVATE QUENTHAR_SANITIZED=1)
   else()
     target_compile_definitions(quenthar_image PRIVATE QUENTHAR_SANITIZED=0)
   endif()
-  if(QUENTHAR_STATIC_PROGRAM)
+  if(QUENTHAR_STATIC_PROGRAM AND NOT WIN32)
     # After the archives that call them, so that the linker takes them.
     add_library(quenthar_no_network STATIC src/image/no_network.cpp)
     find_package(Threads REQUIRED)
     list(APPEND image_libraries quenthar_no_network Threads::Threads ${CMAKE_DL_LIBS})
   endif()
-  target_include_directories(quenthar_image SYSTEM PRIVATE ${TSK_INCLUDE_DIR} ${EWF_INCLUDE_DIR}
-                             ${OPENSSL_EVP_INCLUDE_DIR} ${SECCOMP_INCLUDE_DIR})
-  # OpenSSL's configuration headers lie in the architecture's own folder.
-  if(CMAKE_LIBRARY_ARCHITECTURE AND EXISTS ${OPENSSL_EVP_INCLUDE_DIR}/${CMAKE_LIBRARY_ARCHITECTURE})
-    target_include_directories(quenthar_image SYSTEM PRIVATE
-                               ${OPENSSL_EVP_INCLUDE_DIR}/${CMAKE_LIBRARY_ARCHITECTURE})
+  target_include_directories(quenthar_image SYSTEM PRIVATE ${TSK_INCLUDE_DIR} ${EWF_INCLUDE_DIR})
+  if(NOT WIN32)
+    target_include_directories(quenthar_image SYSTEM PRIVATE ${OPENSSL_EVP_INCLUDE_DIR}
+                               ${SECCOMP_INCLUDE_DIR})
+    # OpenSSL's configuration headers lie in the architecture's own folder.
+    if(CMAKE_LIBRARY_ARCHITECTURE AND EXISTS ${OPENSSL_EVP_INCLUDE_DIR}/${CMAKE_LIBRARY_ARCHITECTURE})
+      target_include_directories(quenthar_image SYSTEM PRIVATE
+                                 ${OPENSSL_EVP_INCLUDE_DIR}/${CMAKE_LIBRARY_ARCHITECTURE})
+    endif()
   endif()
   target_link_libraries(quenthar_image PUBLIC quenthar_log PRIVATE ${image_libraries}
                         ${SECCOMP_LIBRARY})

@@ -1,11 +1,10 @@
 #include "image/image_search.h"
 
-#include <openssl/evp.h>
-
 #include <algorithm>
 #include <array>
 #include <cstdio>
 
+#include "image/sha256.h"
 #include "log/records.h"
 
 namespace quenthar::image {
@@ -84,16 +83,6 @@ class Listing {
   std::uint64_t size_ = 0;
   std::vector<ListedVolume> volumes_;
 };
-
-std::optional<std::array<std::uint8_t, 32>> Sha256(const std::vector<std::uint8_t>& bytes) {
-  std::array<std::uint8_t, 32> digest{};
-  unsigned int length = 0;
-  if (EVP_Digest(bytes.data(), bytes.size(), digest.data(), &length, EVP_sha256(), nullptr) != 1 ||
-      length != digest.size()) {
-    return std::nullopt;
-  }
-  return digest;
-}
 
 // A volume worker's messages, checked in the order they must come; each log
 // goes on to the events as soon as it holds together.

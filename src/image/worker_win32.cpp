@@ -4,6 +4,9 @@
 // offers one. The job arrives on its standard input; its messages leave on
 // its standard output, a pipe the output process reads with a time limit.
 #include <windows.h>
+#include <winioctl.h>
+
+#include <algorithm>
 
 #include <chrono>
 #include <cstring>
@@ -27,24 +30,6 @@ std::wstring Wide(const std::string& utf8) {
   std::wstring wide;
   AppendUtf16(utf8, wide);
   return wide;
-}
-
-std::string Utf8(const wchar_t* wide) {
-  std::string text;
-  for (std::size_t i = 0; wide[i] != 0; ++i) {
-    // Argument text is UTF-16: an unpaired surrogate becomes U+FFFD.
-    const auto u = static_cast<std::uint16_t>(wide[i]);
-    char32_t c = u;
-    if (IsHighSurrogate(u) && IsLowSurrogate(static_cast<std::uint16_t>(wide[i + 1]))) {
-      c = 0x10000 + ((char32_t{u} - 0xD800) << 10) +
-          (static_cast<char32_t>(static_cast<std::uint16_t>(wide[++i])) - 0xDC00);
-    } else if (u >= 0xD800 && u <= 0xDFFF) {
-      c = 0xFFFD;
-    }
-    char at[4];
-    text.append(at, EncodeUtf8(c, at));
-  }
-  return text;
 }
 
 struct Handle {
@@ -149,33 +134,63 @@ LONG WINAPI EndOnCrash(EXCEPTION_POINTERS* e) {
   return EXCEPTION_EXECUTE_HANDLER;
 }
 
-std::uint64_t g_device = 0;  // the device handle of this worker's job, if any
-
 }  // namespace
 
-bool DeviceOfJob(std::intptr_t& device) {
-  device = static_cast<std::intptr_t>(g_device);
-  return g_device != 0;
-}
-
-bool CanSearch(const std::string& path) {
+Access CheckImage(const std::string& path) {
   if (!IsDevicePath(path)) {
     const DWORD attributes = GetFileAttributesW(Wide(path).c_str());
     if (attributes == INVALID_FILE_ATTRIBUTES || (attributes & FILE_ATTRIBUTE_DIRECTORY) != 0) {
-      return false;
+      return Access::kUnopenable;
     }
   }
   DWORD error = 0;
-  return OpenForReading(path, error).h != nullptr;
+  if (OpenForReading(path, error).h != nullptr) return Access::kSearchable;
+  return IsDevicePath(path) && error == ERROR_ACCESS_DENIED ? Access::kNeedsAdministrator
+                                                            : Access::kUnopenable;
 }
 
-std::optional<std::string> WhyNotSearchable(const std::string& path) {
-  if (!IsDevicePath(path)) return std::nullopt;
-  DWORD error = 0;
-  if (OpenForReading(path, error).h == nullptr && error == ERROR_ACCESS_DENIED) {
-    return "Reading a disk needs an administrator";
+bool DeviceGeometry(std::intptr_t device, std::uint64_t& size, unsigned& sector_size) {
+  // NOLINTNEXTLINE(performance-no-int-to-ptr): the handle as the job passed it
+  const auto h = reinterpret_cast<HANDLE>(device);
+  GET_LENGTH_INFORMATION length{};
+  DISK_GEOMETRY_EX geometry{};
+  DWORD got = 0;
+  if (!DeviceIoControl(h, IOCTL_DISK_GET_LENGTH_INFO, nullptr, 0, &length, sizeof length, &got,
+                       nullptr)) {
+    return false;
   }
-  return std::nullopt;
+  size = static_cast<std::uint64_t>(length.Length.QuadPart);
+  sector_size = 512;
+  if (DeviceIoControl(h, IOCTL_DISK_GET_DRIVE_GEOMETRY_EX, nullptr, 0, &geometry, sizeof geometry,
+                      &got, nullptr) &&
+      geometry.Geometry.BytesPerSector >= 512 && geometry.Geometry.BytesPerSector % 512 == 0) {
+    sector_size = geometry.Geometry.BytesPerSector;
+  }
+  return true;
+}
+
+// A device is read in whole sectors at sector offsets: the bytes asked for
+// come out of the sectors that hold them.
+bool ReadDevice(std::intptr_t device, std::uint64_t offset, std::uint8_t* into, std::size_t n) {
+  // NOLINTNEXTLINE(performance-no-int-to-ptr): the handle as the job passed it
+  const auto h = reinterpret_cast<HANDLE>(device);
+  std::uint64_t size = 0;
+  unsigned sector = 512;
+  if (!DeviceGeometry(device, size, sector)) return false;
+  const std::uint64_t first = offset / sector * sector;
+  const std::uint64_t end = (offset + n + sector - 1) / sector * sector;
+  std::vector<std::uint8_t> sectors(static_cast<std::size_t>(end - first));
+  for (std::uint64_t at = 0; at < sectors.size();) {
+    OVERLAPPED where{};
+    where.Offset = static_cast<DWORD>(first + at);
+    where.OffsetHigh = static_cast<DWORD>((first + at) >> 32);
+    DWORD got = 0;
+    const auto want = static_cast<DWORD>(std::min<std::uint64_t>(sectors.size() - at, 1 << 20));
+    if (!ReadFile(h, sectors.data() + at, want, &got, &where) || got == 0) return false;
+    at += got;
+  }
+  std::memcpy(into, sectors.data() + (offset - first), n);
+  return true;
 }
 
 void WorkerChannel::Send(MessageWriter& message) const {
@@ -349,7 +364,9 @@ std::optional<int> WorkerMain(int argc, const wchar_t* const* argv) {
   for (std::uint64_t& offset : job.offsets) {
     if (!r.U64(offset)) return 1;
   }
-  if (!r.U64(g_device) || !r.Done()) return 1;
+  std::uint64_t device = 0;
+  if (!r.U64(device) || !r.Done()) return 1;
+  job.device = static_cast<std::intptr_t>(device);
   WorkerChannel out(reinterpret_cast<std::intptr_t>(GetStdHandle(STD_OUTPUT_HANDLE)));
   RunJob(job, out);
   return 0;
