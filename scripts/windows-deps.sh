@@ -116,13 +116,15 @@ build_libyal() {
 rename_copies() {
   local name=$1 dir=$work/merge-$1
   mkdir -p "$dir"
-  (cd "$dir" && $host-ar x "$stage/lib/$name.a" && $host-ld -r -o "$name.o" ./*.o) >> "$log" 2>&1 ||
-    fail "cannot merge $name"
-  $host-nm --defined-only -g "$dir/$name.o" | awk -v own="^${name}_" '$3 !~ own { print $3, "'"${name}"'_copy_" $3 }' \
-    > "$dir/renames"
-  $host-objcopy --redefine-syms="$dir/renames" "$dir/$name.o" >> "$log" 2>&1 || fail "cannot rename in $name"
+  mkdir -p "$dir/objects"
+  (cd "$dir/objects" && $host-ar x "$stage/lib/$name.a" && $host-ld -r -o "$dir/merged.o" ./*.o) \
+    >> "$log" 2>&1 || fail "cannot merge $name"
+  $host-nm --defined-only -g "$dir/merged.o" |
+    awk -v own="^${name}_" -v prefix="${name}_copy_" '$3 !~ own { print $3, prefix $3 }' > "$dir/renames"
+  $host-objcopy --redefine-syms="$dir/renames" "$dir/merged.o" >> "$log" 2>&1 ||
+    fail "cannot rename in $name"
   rm "$stage/lib/$name.a" "$stage/lib/$name.la"
-  $host-ar rcsD "$stage/lib/$name.a" "$dir/$name.o"
+  $host-ar rcsD "$stage/lib/$name.a" "$dir/merged.o"
 }
 
 build_libyal libewf --with-zlib="$stage" --without-openssl

@@ -48,15 +48,27 @@ class Checker:
         self.failures = []
         self.emulator = [args.emulator] if args.emulator else []
 
+    @property
+    def windows(self):
+        return self.args.platform == "windows"
+
+    def env(self):
+        env = dict(os.environ)
+        if self.windows:
+            env.update(LANG="C.UTF-8", LC_ALL="C.UTF-8", WINEDEBUG="-all", WINEPREFIX=self.args.wineprefix)
+        return env
+
     def command(self, arguments):
         if self.args.no_sandbox and "--image" in arguments:
             arguments = ["--no-sandbox", *arguments]
         return [*self.emulator, self.args.tool, *arguments]
 
     def run(self, *arguments, cwd=None):
-        result = subprocess.run(self.command(arguments), cwd=cwd or self.work,
+        result = subprocess.run(self.command(arguments), cwd=cwd or self.work, env=self.env(),
                                 stdout=subprocess.PIPE, stderr=subprocess.PIPE, timeout=120)
         out = result.stdout.decode("utf-8")
+        if self.windows and "--json" not in arguments and "--csv" not in arguments:
+            out = out.replace("\r\n", "\n")  # the text report's line ends there
         if "--json" in arguments:
             self.check_records(out)
         return result.returncode, out
@@ -80,7 +92,8 @@ class Checker:
 
     def log(self, name, description):
         path = os.path.join(self.work, name)
-        subprocess.run([*self.emulator, self.args.builder, path], input=description.encode(), check=True)
+        subprocess.run([*self.emulator, self.args.builder, path], input=description.encode(), check=True,
+                       env=self.env(), stdout=subprocess.DEVNULL, stderr=subprocess.DEVNULL)
         return path
 
     def as_file(self, form, path, source):
@@ -177,6 +190,8 @@ def main():
     ap.add_argument("--emulator", default="", help="runs the tool and the builder (a cross build)")
     ap.add_argument("--no-sandbox", action="store_true", help="search without the sandbox (qemu)")
     ap.add_argument("--sanitized", action="store_true", help="the sanitizer build: no memory limit")
+    ap.add_argument("--platform", default="posix", help="posix, or windows (the tool runs under Wine)")
+    ap.add_argument("--wineprefix", default="")
     args = ap.parse_args()
     with tempfile.TemporaryDirectory() as work:
         c = Checker(args, work)
@@ -248,9 +263,13 @@ def check_all(c, work, args):
        "-f", "encase6", disk)
     sh("qemu-img", "convert", "-f", "raw", "-O", "vmdk", disk, os.path.join(work, "disk.vmdk"))
     sh("qemu-img", "convert", "-f", "raw", "-O", "vpc", disk, os.path.join(work, "disk.vhd"))
-    for name in ("e01/disk.E01", "disk.vmdk", "disk.vhd"):
+    # A split E01 through a folder named outside ASCII, and on Windows named
+    # with either separator.
+    shutil.copytree(os.path.join(work, "e01"), os.path.join(work, "証拠 évidence"))
+    names = ["e01/disk.E01", "証拠 évidence/disk.E01", "disk.vmdk", "disk.vhd"]
+    for name in names + (["e01\\disk.E01"] if c.windows else []):
         got = c.run("--image", "--json", name)
-        c.expect(f"{name} against disk.raw", got, (status, out.replace('"disk.raw', f'"{name}')))
+        c.expect(f"{name} against disk.raw", got, (status, out.replace('"disk.raw', '"' + json.dumps(name, ensure_ascii=False)[1:-1])))
 
     # A bare FAT32 file system, no partition table: one volume at offset 0.
     fat_image(os.path.join(work, "bare.img"), 40 * MIB, {"/events.dat": esp_log})
@@ -410,9 +429,10 @@ def contained_want(c, form, good, failed, volume_problem, image_problem):
     return (alone[0] + volume + f"{failed},error{blank}{image_problem},,,,,,\r\n" + rows[1])
 
 
-def worker_of(tool, seconds=60):
+def worker_of(tool, windows, seconds=60):
     """The worker process of `tool` that has been at work longest, once one has
-    been for half a second."""
+    been for half a second: a child of it, or under Wine, a process of the
+    worker's command line."""
     deadline = time.monotonic() + seconds
     seen = {}
     while time.monotonic() < deadline:
@@ -424,7 +444,15 @@ def worker_of(tool, seconds=60):
                     parent = int(f.read().rsplit(")", 1)[1].split()[1])
             except (OSError, IndexError, ValueError):
                 continue
-            if parent == tool.pid:
+            if windows:
+                try:
+                    with open(f"/proc/{pid}/cmdline", "rb") as f:
+                        mine = b"--image-worker" in f.read()
+                except OSError:
+                    mine = False
+            else:
+                mine = parent == tool.pid
+            if mine:
                 seen.setdefault(int(pid), time.monotonic())
         for pid, since in seen.items():
             if time.monotonic() - since > 0.5 and os.path.exists(f"/proc/{pid}"):
@@ -467,8 +495,8 @@ def check_contained(c, work, args):
     # seen in place.
     for form, options in (("text", []), ("json", ["--json"]), ("csv", ["--csv"])):
         tool = subprocess.Popen(c.command(["--image", *options, good[0], "stall.img", good[1]]),
-                                cwd=work, stdout=subprocess.PIPE, stderr=subprocess.DEVNULL)
-        pid = worker_of(tool)
+                                cwd=work, env=c.env(), stdout=subprocess.PIPE, stderr=subprocess.DEVNULL)
+        pid = worker_of(tool, c.windows)
         if pid is None:
             c.failures.append("no worker of the stalling search was found")
             tool.kill()
@@ -476,19 +504,23 @@ def check_contained(c, work, args):
             continue
         with open(f"/proc/{pid}/status") as f:
             status_lines = f.read()
-        confined = [re.search(rf"^{key}:\s*(\d+)", status_lines, re.M).group(1) for key in ("NoNewPrivs", "Seccomp")]
-        if not args.no_sandbox:
+        if not args.no_sandbox and not c.windows:
+            confined = [re.search(rf"^{key}:\s*(\d+)", status_lines, re.M).group(1)
+                        for key in ("NoNewPrivs", "Seccomp")]
             c.expect("the confinement of a worker", confined, ["1", "2"])
         os.kill(pid, signal.SIGSEGV)
         out = tool.communicate(timeout=120)[0].decode("utf-8")
         if form == "json":
             c.check_records(out)
+        if c.windows and form == "text":
+            out = out.replace("\r\n", "\n")
+        crash = "exception 0xC0000005" if c.windows else "signal 11"
         c.expect(f"a worker that crashed, in {form}", (tool.returncode, out),
                  (1, contained_want(c, form, good, "stall.img",
-                                    "The search of this volume crashed (signal 11)", "No log found")))
+                                    f"The search of this volume crashed ({crash})", "No log found")))
 
     # A limit that leaves no memory: the image's search fails, and says why.
-    if not args.sanitized and not args.emulator:
+    if not args.sanitized and not args.emulator:  # qemu and Wine do not enforce it
         problem = "The search of this image ran out of memory (--memory-limit 1 MiB)"
         for form, options, want in (
                 ("text", [], f"==> disk.raw <==\n{problem}\n"),
