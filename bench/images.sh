@@ -7,6 +7,9 @@
 # 5 runs each, interleaved; with a second build, that build's runs too, side
 # by side. Then the peak memory of every process of a run on the NTFS image.
 #   bench/images.sh [BUILD_DIR [OTHER_BUILD_DIR]]     (default build/linux-release)
+# With QUENTHAR_WINDOWS_BUILD set to a Windows build's folder, its quenthar.exe
+# runs too, under Wine (wineserver kept running, so that its start is not
+# timed), on the NTFS image.
 # Needs mkntfs, wimtools, mkfs.ext4, mkfs.fat, mtools, sgdisk, ewfacquire and
 # sleuthkit.
 set -euo pipefail
@@ -56,9 +59,15 @@ dd if=esp.img of=disk.raw bs=512 seek=2048 conv=notrunc status=none
 dd if=gpt-ntfs.img of=disk.raw bs=512 seek=$((2048 + 56 * 2048)) conv=notrunc status=none
 mkdir e01 && ewfacquire -u -q -t e01/disk -S 10MiB -c none -f encase6 disk.raw > /dev/null 2>&1
 
-python3 - "$build/quenthar" "$other" <<'PY'
-import os, statistics, subprocess, sys, time
-tool, other = sys.argv[1], sys.argv[2]
+windows=${QUENTHAR_WINDOWS_BUILD:+$(realpath "$QUENTHAR_WINDOWS_BUILD")/quenthar.exe}
+if [ -n "$windows" ]; then
+  export WINEDEBUG=-all WINEPREFIX=${WINEPREFIX:-$(dirname "$windows")/wineprefix}
+  PATH=$PATH:/usr/lib/wine wineserver -p
+fi
+
+PATH=$PATH:/usr/lib/wine python3 - "$build/quenthar" "$other" "$windows" <<'PY'
+import os, shutil, statistics, subprocess, sys, time
+tool, other, windows = sys.argv[1], sys.argv[2], sys.argv[3]
 devnull = open(os.devnull, "wb")
 
 def seconds(cmd):
@@ -69,21 +78,26 @@ def seconds(cmd):
 tools = {"quenthar": [tool]}
 if other:
     tools["other"] = [os.path.join(other, "quenthar")]
+if windows:
+    tools["windows"] = [shutil.which("wine64") or "wine", windows]
 print(f"{'image':14}" + "".join(f"{name:>10}" for name in tools) + f" {'fls -r -p':>10}"
       + "".join(f" {name + '/fls':>13}" for name in tools))
 for image in ("ntfs.img", "ntfs.E01", "ext4.img", "fat32.img", "e01/disk.E01"):
-    commands = {name: [*t, "--image", "--json", image] for name, t in tools.items()}
-    commands["fls"] = ["fls", "-r", "-p", image if image != "e01/disk.E01" else "e01/disk.E01"]
-    if image == "e01/disk.E01":
-        commands["fls"] = ["fls", "-r", "-p", "-o", str(2048 + 56 * 2048), image]
+    commands = {name: [*t, "--image", "--json", image] for name, t in tools.items()
+                if name != "windows" or image == "ntfs.img"}
+    # The GPT disk: its NTFS volume.
+    where = ["-o", str(2048 + 56 * 2048)] if image == "e01/disk.E01" else []
+    commands["fls"] = ["fls", "-r", "-p", *where, image]
     times = {name: [] for name in commands}
     for _ in range(5):
         for name, cmd in commands.items():
             times[name].append(seconds(cmd))
     median = {name: statistics.median(t) for name, t in times.items()}
-    print(f"{image:14}" + "".join(f"{median[n] * 1000:8.0f}ms" for n in tools)
+    print(f"{image:14}" + "".join(f"{median[n] * 1000:8.0f}ms" if n in median else f"{'-':>10}"
+                                  for n in tools)
           + f" {median['fls'] * 1000:8.0f}ms"
-          + "".join(f" {median[n] / median['fls']:12.2f}x" for n in tools))
+          + "".join(f" {median[n] / median['fls']:12.2f}x" if n in median else f" {'-':>13}"
+                    for n in tools))
 # A child of its own, so that only the run's processes are counted: the
 # largest peak among the program and every worker it waited for.
 peak = subprocess.run([sys.executable, "-c", "import resource, subprocess, sys; "

@@ -43,7 +43,7 @@ if(WIN32 AND QUENTHAR_IMAGE_DEPS_SCRIPT AND NOT QUENTHAR_IMAGES STREQUAL "OFF")
       list(APPEND image_libraries ${deps_prefix}/lib/lib${name}.a)
     endforeach()
     # What the libraries call of Windows.
-    list(APPEND image_libraries rpcrt4 ws2_32 advapi32 bcrypt shlwapi)
+    list(APPEND image_libraries rpcrt4 ole32 ws2_32 advapi32 bcrypt shlwapi)
     set(TSK_INCLUDE_DIR ${deps_prefix}/include)
     set(EWF_INCLUDE_DIR ${deps_prefix}/include)
     set(quenthar_images ON)

@@ -86,7 +86,11 @@ grep -rhoE '#[[:space:]]*include[[:space:]]*<[A-Za-z0-9_]*[A-Z][A-Za-z0-9_]*\.h>
   sed 's/.*<\(.*\)>/\1/' | sort -u | while read -r header; do
     echo "#include <$(echo "$header" | tr 'A-Z' 'a-z')>" > "$work/wincase/$header"
   done
-flags="-O2 -ffile-prefix-map=$work=. -I$work/wincase"
+# The small code model: no .refptr indirections, whose COMDAT sections would
+# keep the old names of the copies renamed below.
+flags="-O2 -mcmodel=small -ffile-prefix-map=$work=. -I$work/wincase"
+# Only the target's packages: none of the build machine's .pc files.
+export PKG_CONFIG_LIBDIR=$stage/lib/pkgconfig PKG_CONFIG_PATH=
 configure=(--host=$host --prefix="$stage" --enable-static --disable-shared
            CC="$cc" CXX="$host-g++-posix" CFLAGS="$flags" CXXFLAGS="$flags"
            CPPFLAGS="-I$stage/include -DUNICODE -D_UNICODE" LDFLAGS="-L$stage/lib")
@@ -133,20 +137,22 @@ rename_copies libvhdi
 build_libyal libvmdk --with-zlib="$stage"
 rename_copies libvmdk
 
-# libtsk alone: not its tools, tests or database layer (tsk/auto, which
-# needs SQLite and is not used here).
+# libtsk alone: not its tools or tests, and of its database layer (tsk/auto,
+# which needs SQLite and is not used here) only the GUIDs the file systems use.
 (
   cd sleuthkit
   sed -i 's/^SUBDIRS = .*/SUBDIRS = tsk/' Makefile.am
-  sed -i 's/^SUBDIRS = base img vs fs hashdb auto pool util/SUBDIRS = base img vs fs hashdb pool util/;
-          s| auto/libtskauto.la||' tsk/Makefile.am
+  sed -i '/^libtskauto_la_SOURCES = /,/^$/c libtskauto_la_SOURCES = guid.cpp guid.h\n' tsk/auto/Makefile.am
+  sed -i '/^if !HAVE_LIBSQLITE3/,/^endif/d' tsk/auto/Makefile.am
   ./bootstrap
   ./configure "${configure[@]}" --disable-java --without-afflib --with-libewf="$stage" \
     --with-libvhdi="$stage" --with-libvmdk="$stage" --with-zlib="$stage" \
     ac_cv_search_regexec="none required"
 ) >> "$log" 2>&1 || fail "configure of libtsk failed"
-make -C sleuthkit/tsk -j"$(nproc)" >> "$log" 2>&1 || fail "the build of libtsk failed"
-make -C sleuthkit/tsk install >> "$log" 2>&1 || fail "the install of libtsk failed"
+make -C sleuthkit -j"$(nproc)" >> "$log" 2>&1 || fail "the build of libtsk failed"
+make -C sleuthkit install >> "$log" 2>&1 || fail "the install of libtsk failed"
+grep -q "libewf support: *yes" "$log" && grep -q "libvhdi support: *yes" "$log" &&
+  grep -q "libvmdk support: *yes" "$log" || fail "libtsk was configured without an image library"
 rm -f "$stage"/lib/*.la
 
 cp "$log" "$stage/build.log"
