@@ -3,8 +3,9 @@
 #   scripts/setup.sh [program | tests | fuzz | all]     (default: program)
 # program: building the program, with disk images; tests: also the Linux
 # release build's tests and packages; fuzz: the fuzz preset; all: everything
-# scripts/test-all.sh runs (the Windows build under Wine, the arm64 build
-# under qemu, the fuzz run, the format and tidy checks). Only what is missing
+# scripts/test-all.sh runs (the Windows build under Wine, with what builds its
+# image libraries; the arm64 build under qemu; the fuzz run; the format and
+# tidy checks). Only what is missing
 # is installed, with sudo when not run as root. On a system without apt it
 # names the packages and stops.
 set -eu
@@ -15,7 +16,7 @@ tests="$program python3 python3-jsonschema libgtest-dev man-db mandoc lintian gi
   ntfs-3g ntfs-3g-dev wimtools mtools dosfstools gdisk fdisk e2fsprogs ewf-tools qemu-utils"
 fuzz="$program python3 libgtest-dev clang libclang-rt-14-dev libsimdjson-dev"
 all="$tests $fuzz libbenchmark-dev clang-format clang-tidy g++-mingw-w64-x86-64-posix wine64
-  g++-aarch64-linux-gnu qemu-user"
+  g++-aarch64-linux-gnu qemu-user autoconf automake libtool make dpkg-dev xz-utils"
 
 case ${1:-program} in
   program) wanted=$program ;;

@@ -41,7 +41,8 @@ constexpr std::string_view kHelpImageOption =
     "                 disk images (raw, split raw, E01, VHD, VMDK); a split image\n"
     "                 is named by its first segment. Each volume is searched in a\n"
     "                 sandboxed process of its own; one that crashes or runs past\n"
-    "                 its limit is reported, and the others are still searched\n"
+    "                 its limit is reported, and the others are still searched.\n";
+constexpr std::string_view kHelpImageLimits =
     "  --time-limit SECONDS\n"
     "                 with --image: the longest a volume's search may take\n"
     "                 (1 to 86400, default 600)\n"
@@ -50,6 +51,15 @@ constexpr std::string_view kHelpImageOption =
     "                 (1 to 1048576, default 1024)\n"
     "  --no-sandbox   with --image: search without the sandbox, where the system\n"
     "                 cannot set one up (qemu's user mode); the limits stay\n";
+#if defined(_WIN32)
+// Live response: the EFI system partition has no drive letter.
+constexpr std::string_view kHelpLiveDisk =
+    "                 A disk is read live, as an administrator:\n"
+    "                 quenthar --image --json \\\\.\\PhysicalDrive0 (every partition,\n"
+    "                 the EFI system partition included), or \\\\.\\C: (one volume)\n";
+#else
+constexpr std::string_view kHelpLiveDisk;
+#endif
 constexpr std::string_view kHelpRest =
     "  -h, --help     print this help and exit\n"
     "  -V, --version  print the version and exit\n"
@@ -63,7 +73,11 @@ void PutHelp(Output& out) {
   out.Put(kHelpUsage);
   if (ReadsImages()) out.Put(kHelpImageUsage);
   out.Put(kHelpOptions);
-  if (ReadsImages()) out.Put(kHelpImageOption);
+  if (ReadsImages()) {
+    out.Put(kHelpImageOption);
+    out.Put(kHelpLiveDisk);
+    out.Put(kHelpImageLimits);
+  }
   out.Put(kHelpRest);
 }
 

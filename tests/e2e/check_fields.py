@@ -4,7 +4,7 @@ doc/records.schema.json, field by field and order by order: each kind's keys
 in the order of its `required` list, each value of the kind and nullability
 the schema allows, and CSV's header row as the schema's columns.
 
-  check_fields.py PRINT_FIELDS [--emulator=E]"""
+  check_fields.py PRINT_FIELDS"""
 import argparse
 import subprocess
 import sys
@@ -43,10 +43,9 @@ def value_of(prop, defs):
 def main():
     ap = argparse.ArgumentParser()
     ap.add_argument("print_fields")
-    ap.add_argument("--emulator", default="")
     args = ap.parse_args()
-    printed = subprocess.run([*([args.emulator] if args.emulator else []), args.print_fields],
-                             stdout=subprocess.PIPE, text=True, check=True).stdout.splitlines()
+    printed = subprocess.run([args.print_fields], stdout=subprocess.PIPE, text=True,
+                             check=True).stdout.splitlines()
     program = {}
     for line in printed:
         kind, rest = line.split(" ", 1)

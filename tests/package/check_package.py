@@ -167,19 +167,29 @@ def main():
         for program in programs:
             if not report_example(program, args):
                 failures.append(f"{program} does not report the example log as expected")
-            companion = os.path.join(os.path.dirname(os.path.dirname(program)), "lib/quenthar/quenthar-image")
-            if args.images and not os.path.exists(companion):
-                failures.append(f"no {companion}")
-            elif args.images:
-                # --image runs the companion from where the package puts it.
-                # An emulator cannot start a second program of the target: there the
+            if not args.images:
+                continue
+            if args.platform == "windows":
+                # One program: its workers are itself.
+                env = dict(os.environ, WINEDEBUG="-all", WINEPREFIX=args.wineprefix)
+                command, what = [args.emulator, program], "search an image"
+            else:
+                env = None
+                companion = os.path.join(os.path.dirname(os.path.dirname(program)),
+                                         "lib/quenthar/quenthar-image")
+                if not os.path.exists(companion):
+                    failures.append(f"no {companion}")
+                    continue
+                # --image runs the companion from where the package puts it. An
+                # emulator cannot start a second program of the target: there the
                 # companion runs by itself, and without the sandbox, which the
                 # emulator refuses.
                 command = [args.emulator, companion, "--no-sandbox"] if args.emulator else [program]
-                ran = subprocess.run([*command, "--image", os.path.join(SOURCE, "examples/boot.bin")],
-                                     stdout=subprocess.PIPE, text=True)
-                if ran.returncode != 1 or not ran.stdout.endswith("No log found\n"):
-                    failures.append(f"{program} --image does not run its companion: {ran.stdout!r}")
+                what = "run its companion"
+            ran = subprocess.run([*command, "--image", os.path.join(SOURCE, "examples/boot.bin")],
+                                 stdout=subprocess.PIPE, text=True, env=env)
+            if ran.returncode != 1 or not ran.stdout.rstrip("\r\n").endswith("No log found"):
+                failures.append(f"{program} --image does not {what}: {ran.stdout!r}")
     print("\n".join(failures) if failures else f"{', '.join(names)}: reproducible, contents as expected")
     return 1 if failures else 0
 
