@@ -14,7 +14,22 @@ find_package(Python3 QUIET COMPONENTS Interpreter)
 if(WIN32)
   # The zip holds the standalone .exe beside its README and licence.
   install(TARGETS quenthar RUNTIME DESTINATION .)
-  install(FILES README.md LICENSE doc/records.schema.json DESTINATION .)
+  install(FILES README.md LICENSE doc/records.schema.json packaging/windows/LIBRARIES.txt
+          DESTINATION .)
+  # The licences of the libraries in the program, as the build machine has
+  # them: the compiler's runtime, and the image libraries where they are.
+  foreach(copyright gcc-mingw-w64-base/copyright:gcc-copyright.txt
+                    mingw-w64-common/copyright:mingw-w64-copyright.txt)
+    string(REPLACE ":" ";" parts ${copyright})
+    list(GET parts 0 from)
+    list(GET parts 1 to)
+    if(EXISTS /usr/share/doc/${from})
+      install(FILES /usr/share/doc/${from} DESTINATION licenses RENAME ${to})
+    endif()
+  endforeach()
+  if(quenthar_images)
+    install(DIRECTORY ${deps_prefix}/licenses/ DESTINATION licenses)
+  endif()
   set(package_system windows)
   set(package_deb OFF)
   set(package_archive zip)

@@ -155,6 +155,13 @@ grep -q "libewf support: *yes" "$log" && grep -q "libvhdi support: *yes" "$log" 
   grep -q "libvmdk support: *yes" "$log" || fail "libtsk was configured without an image library"
 rm -f "$stage"/lib/*.la
 
+# Each library's licence, for the zip.
+mkdir -p "$stage/licenses"
+for name in libewf libvhdi libvmdk; do cp "$name/COPYING" "$stage/licenses/$name-COPYING.txt"; done
+cp -r sleuthkit/licenses "$stage/licenses/sleuthkit"
+rm -f "$stage/licenses/sleuthkit/README.md"
+cp "$(find zlib/usr/share/doc -name copyright | head -n 1)" "$stage/licenses/zlib-copyright.txt"
+
 cp "$log" "$stage/build.log"
 touch "$stage/.complete"
 rm -rf "$prefix"

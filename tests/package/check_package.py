@@ -120,12 +120,25 @@ def check_tar(package, top, root, failures):
     return os.path.join(root, top, "bin/quenthar")
 
 
-def check_zip(package, root, failures):
+def check_zip(package, root, images, failures):
+    """One folder that runs as it is: the program, its documents, and the
+    licence of every library in it."""
     with zipfile.ZipFile(package) as z:
         names = z.namelist()
         z.extractall(root)
-    if names != ["LICENSE", "README.md", "quenthar.exe", "records.schema.json"]:
+    top = [n for n in names if "/" not in n]
+    licences = sorted(n for n in names if n.startswith("licenses/"))
+    if top != ["LIBRARIES.txt", "LICENSE", "README.md", "quenthar.exe", "records.schema.json"] or \
+            sorted(top + licences) != sorted(names):
         failures.append(f"zip holds {names}")
+    wanted = ["licenses/gcc-copyright.txt", "licenses/mingw-w64-copyright.txt"]
+    if images:
+        wanted += ["licenses/libewf-COPYING.txt", "licenses/libvhdi-COPYING.txt",
+                   "licenses/libvmdk-COPYING.txt", "licenses/zlib-copyright.txt",
+                   "licenses/sleuthkit/cpl1.0.txt", "licenses/sleuthkit/IBM-LICENSE"]
+    missing = [n for n in wanted if n not in licences]
+    if missing:
+        failures.append(f"the zip lacks {missing}")
     return os.path.join(root, "quenthar.exe")
 
 
@@ -161,7 +174,7 @@ def main():
             elif name.endswith(".tar.gz"):
                 programs.append(check_tar(package, name[:-len(".tar.gz")], root, failures))
             elif name.endswith(".zip"):
-                programs.append(check_zip(package, root, failures))
+                programs.append(check_zip(package, root, args.images, failures))
         if not programs:
             failures.append(f"no package among {names}")
         for program in programs:
