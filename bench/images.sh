@@ -16,6 +16,7 @@ set -euo pipefail
 PATH=$PATH:/usr/sbin:/sbin  # the file-system tools, outside a user's PATH on Debian
 build=$(realpath "${1:-build/linux-release}")
 other=${2:+$(realpath "$2")}
+windows=${QUENTHAR_WINDOWS_BUILD:+$(realpath "$QUENTHAR_WINDOWS_BUILD")/quenthar.exe}
 here=$(realpath "$(dirname "$0")")
 work=$(mktemp -d)
 trap 'rm -rf "$work"' EXIT
@@ -59,10 +60,9 @@ dd if=esp.img of=disk.raw bs=512 seek=2048 conv=notrunc status=none
 dd if=gpt-ntfs.img of=disk.raw bs=512 seek=$((2048 + 56 * 2048)) conv=notrunc status=none
 mkdir e01 && ewfacquire -u -q -t e01/disk -S 10MiB -c none -f encase6 disk.raw > /dev/null 2>&1
 
-windows=${QUENTHAR_WINDOWS_BUILD:+$(realpath "$QUENTHAR_WINDOWS_BUILD")/quenthar.exe}
 if [ -n "$windows" ]; then
   export WINEDEBUG=-all WINEPREFIX=${WINEPREFIX:-$(dirname "$windows")/wineprefix}
-  PATH=$PATH:/usr/lib/wine wineserver -p
+  PATH=$PATH:/usr/lib/wine wineserver -p > /dev/null 2>&1 < /dev/null
 fi
 
 PATH=$PATH:/usr/lib/wine python3 - "$build/quenthar" "$other" "$windows" <<'PY'
