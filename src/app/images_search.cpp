@@ -32,7 +32,8 @@ int ReportImage(Renderer& r, const platform::ArgChar* path, const image::WorkerL
                                      if (ReportFoundLog(r, found) != kExitOk) status = kExitFailure;
                                    },
                                    [&r](const VolumeRecord& volume) { Render(r, volume); }};
-  const image::SearchResult result = image::SearchImage(name, platform::ArgumentPath(path), limits, events);
+  const image::SearchResult result =
+      image::SearchImage(name, platform::ArgumentPath(path), limits, events);
   // A problem of the image itself, under its own name.
   const auto image_problem = [&r, &name](auto&& render) {
     BeginBlock(r, name);

@@ -275,8 +275,8 @@ class ImageSearch {
 
 }  // namespace
 
-SearchResult SearchImage(const std::string& name, const std::string& path, const WorkerLimits& limits,
-                         const SearchEvents& events) {
+SearchResult SearchImage(const std::string& name, const std::string& path,
+                         const WorkerLimits& limits, const SearchEvents& events) {
   SearchResult result;
   switch (CheckImage(path)) {
     case Access::kSearchable: break;

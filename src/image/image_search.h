@@ -40,7 +40,7 @@ struct SearchResult {
 /// Searches the image at `path`, named `name` (UTF-8) in what it reports,
 /// each worker under `limits`. Only a regular file or a block device is
 /// opened.
-SearchResult SearchImage(const std::string& name, const std::string& path, const WorkerLimits& limits,
-                         const SearchEvents& events);
+SearchResult SearchImage(const std::string& name, const std::string& path,
+                         const WorkerLimits& limits, const SearchEvents& events);
 
 }  // namespace quenthar::image

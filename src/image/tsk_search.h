@@ -18,8 +18,8 @@ void SearchImage(const char* path, std::intptr_t device, WorkerChannel& out);
 
 /// Searches the volumes at these offsets of the image as SearchImage does,
 /// without the listing: what is left of an image whose worker failed.
-void SearchVolumes(const char* path, std::intptr_t device, const std::vector<std::uint64_t>& offsets,
-                   WorkerChannel& out);
+void SearchVolumes(const char* path, std::intptr_t device,
+                   const std::vector<std::uint64_t>& offsets, WorkerChannel& out);
 
 /// A worker's job: one of the two above.
 inline void RunJob(const WorkerJob& job, WorkerChannel& out) {

@@ -13,8 +13,8 @@
 #include <cstdio>
 #include <cstdlib>
 #include <cstring>
-#include <string_view>
 #include <ctime>
+#include <string_view>
 #include <thread>
 
 #include "image/sandbox.h"
@@ -225,7 +225,8 @@ WorkerOutcome RunWorker(const WorkerLimits& limits, const WorkerJob& job,
   }
   if (WIFSIGNALED(status)) {
     const int sig = WTERMSIG(status);
-    return {limits.sandbox && sig == SIGSYS ? WorkerEnd::kSandboxStop : WorkerEnd::kCrashed, sig, {}};
+    return {
+        limits.sandbox && sig == SIGSYS ? WorkerEnd::kSandboxStop : WorkerEnd::kCrashed, sig, {}};
   }
   if (WIFEXITED(status) && WEXITSTATUS(status) != 0) {
     return {WorkerEnd::kExited, WEXITSTATUS(status), {}};

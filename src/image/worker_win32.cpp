@@ -84,8 +84,8 @@ Handle RestrictedToken() {
   TOKEN_MANDATORY_LABEL level{};
   level.Label.Attributes = SE_GROUP_INTEGRITY;
   level.Label.Sid = low;
-  const BOOL set = SetTokenInformation(token.h, TokenIntegrityLevel, &level,
-                                       sizeof level + GetLengthSid(low));
+  const BOOL set =
+      SetTokenInformation(token.h, TokenIntegrityLevel, &level, sizeof level + GetLengthSid(low));
   FreeSid(low);
   return set ? std::move(token) : Handle();
 }
@@ -216,11 +216,9 @@ WorkerOutcome RunWorker(const WorkerLimits& limits, const WorkerJob& job,
   const std::wstring name = L"\\\\.\\pipe\\quenthar-" + std::to_wstring(GetCurrentProcessId()) +
                             L"-" + std::to_wstring(++counter) + L"-" +
                             std::to_wstring(GetTickCount64());
-  Handle reader(CreateNamedPipeW(name.c_str(),
-                                 PIPE_ACCESS_INBOUND | FILE_FLAG_OVERLAPPED |
-                                     FILE_FLAG_FIRST_PIPE_INSTANCE,
-                                 PIPE_TYPE_BYTE | PIPE_WAIT | PIPE_REJECT_REMOTE_CLIENTS, 1, 0,
-                                 1 << 16, 0, nullptr));
+  Handle reader(CreateNamedPipeW(
+      name.c_str(), PIPE_ACCESS_INBOUND | FILE_FLAG_OVERLAPPED | FILE_FLAG_FIRST_PIPE_INSTANCE,
+      PIPE_TYPE_BYTE | PIPE_WAIT | PIPE_REJECT_REMOTE_CLIENTS, 1, 0, 1 << 16, 0, nullptr));
   SECURITY_ATTRIBUTES inherit{sizeof inherit, nullptr, TRUE};
   Handle writer(CreateFileW(name.c_str(), GENERIC_WRITE, 0, &inherit, OPEN_EXISTING, 0, nullptr));
   // Its job: an anonymous pipe it reads to the end.
@@ -302,7 +300,8 @@ WorkerOutcome RunWorker(const WorkerLimits& limits, const WorkerJob& job,
     }
     const auto ms = std::chrono::ceil<std::chrono::milliseconds>(left).count();
     const auto start = Clock::now();
-    const DWORD waited = WaitForSingleObject(event.h, static_cast<DWORD>(std::min<long long>(ms, 0x7FFFFFFF)));
+    const DWORD waited =
+        WaitForSingleObject(event.h, static_cast<DWORD>(std::min<long long>(ms, 0x7FFFFFFF)));
     left -= Clock::now() - start;
     if (waited != WAIT_OBJECT_0) {
       CancelIo(reader.h);
@@ -326,14 +325,16 @@ WorkerOutcome RunWorker(const WorkerLimits& limits, const WorkerJob& job,
   }
   const auto ms = std::chrono::ceil<std::chrono::milliseconds>(left).count();
   if (left <= Clock::duration::zero() ||
-      WaitForSingleObject(worker.h, static_cast<DWORD>(std::max<long long>(ms, 0))) != WAIT_OBJECT_0) {
+      WaitForSingleObject(worker.h, static_cast<DWORD>(std::max<long long>(ms, 0))) !=
+          WAIT_OBJECT_0) {
     end();
     return {WorkerEnd::kTimedOut, 0, {}};
   }
   DWORD code = 0;
   GetExitCodeProcess(worker.h, &code);
   // An exception's code: an NTSTATUS of the error class.
-  if ((code & 0xC0000000U) == 0xC0000000U) return {WorkerEnd::kException, static_cast<int>(code), {}};
+  if ((code & 0xC0000000U) == 0xC0000000U)
+    return {WorkerEnd::kException, static_cast<int>(code), {}};
   if (code != 0) return {WorkerEnd::kExited, static_cast<int>(code), {}};
   return stream.CleanEnd();
 }
@@ -346,7 +347,8 @@ std::optional<int> WorkerMain(int argc, const wchar_t* const* argv) {
   std::vector<std::uint8_t> bytes;
   std::vector<std::uint8_t> chunk(1 << 16);
   const HANDLE in = GetStdHandle(STD_INPUT_HANDLE);
-  for (DWORD got = 0; ReadFile(in, chunk.data(), static_cast<DWORD>(chunk.size()), &got, nullptr) && got != 0;) {
+  for (DWORD got = 0;
+       ReadFile(in, chunk.data(), static_cast<DWORD>(chunk.size()), &got, nullptr) && got != 0;) {
     bytes.insert(bytes.end(), chunk.data(), chunk.data() + got);
     if (bytes.size() > kMaxJob) return 1;
   }

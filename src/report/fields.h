@@ -55,15 +55,40 @@ enum class Key : std::uint8_t {
 };
 
 inline constexpr std::string_view kKeyNames[] = {
-    "source",   "record",     "offset",       "boot",
-    "boot_timestamp", "time", "guid",         "size",
-    "severity", "severity_name", "id",        "event",
-    "start",    "app_guid",   "path",         "timestamp",
-    "strings",  "problem",    "version",      "header_size",
-    "data_size", "data_size_exceeds_file", "reason", "payload",
-    "image",    "partition_offset", "partition", "file_system",
-    "address",  "allocated",  "sha256",       "files",
-    "candidates", "logs",
+    "source",
+    "record",
+    "offset",
+    "boot",
+    "boot_timestamp",
+    "time",
+    "guid",
+    "size",
+    "severity",
+    "severity_name",
+    "id",
+    "event",
+    "start",
+    "app_guid",
+    "path",
+    "timestamp",
+    "strings",
+    "problem",
+    "version",
+    "header_size",
+    "data_size",
+    "data_size_exceeds_file",
+    "reason",
+    "payload",
+    "image",
+    "partition_offset",
+    "partition",
+    "file_system",
+    "address",
+    "allocated",
+    "sha256",
+    "files",
+    "candidates",
+    "logs",
 };
 inline constexpr std::size_t kKeyCount = std::size(kKeyNames);
 static_assert(kKeyCount == static_cast<std::size_t>(Key::kLogs) + 1);
@@ -73,10 +98,10 @@ constexpr std::size_t Index(Key key) { return static_cast<std::size_t>(key); }
 
 /// What a value is, as the schema states it.
 enum class Value : std::uint8_t {
-  kText,       // a string
-  kName,       // one of a fixed set of words
-  kUnsigned,   // an integer from 0
-  kSigned,     // a 32-bit signed integer
+  kText,      // a string
+  kName,      // one of a fixed set of words
+  kUnsigned,  // an integer from 0
+  kSigned,    // a 32-bit signed integer
   kBoolean,
   kGuid,       // "{xxxxxxxx-xxxx-xxxx-xxxx-xxxxxxxxxxxx}", lowercase
   kTimestamp,  // "YYYY-MM-DDThh:mm:ss"
@@ -91,9 +116,12 @@ struct Field {
 };
 
 inline constexpr Field kHeaderFields[] = {
-    {Key::kSource, Value::kText},        {Key::kRecord, Value::kName},
-    {Key::kOffset, Value::kUnsigned},    {Key::kVersion, Value::kUnsigned},
-    {Key::kHeaderSize, Value::kUnsigned}, {Key::kDataSize, Value::kUnsigned},
+    {Key::kSource, Value::kText},
+    {Key::kRecord, Value::kName},
+    {Key::kOffset, Value::kUnsigned},
+    {Key::kVersion, Value::kUnsigned},
+    {Key::kHeaderSize, Value::kUnsigned},
+    {Key::kDataSize, Value::kUnsigned},
     {Key::kDataSizeExceedsFile, Value::kBoolean},
 };
 
@@ -147,16 +175,11 @@ inline constexpr Field kLogFields[] = {
 };
 
 inline constexpr Field kVolumeFields[] = {
-    {Key::kSource, Value::kText},
-    {Key::kRecord, Value::kName},
-    {Key::kImage, Value::kText},
-    {Key::kPartitionOffset, Value::kUnsigned},
-    {Key::kPartition, Value::kText, true},
-    {Key::kFileSystem, Value::kText, true},
-    {Key::kFiles, Value::kUnsigned},
-    {Key::kCandidates, Value::kUnsigned},
-    {Key::kLogs, Value::kUnsigned},
-    {Key::kProblem, Value::kText, true},
+    {Key::kSource, Value::kText},          {Key::kRecord, Value::kName},
+    {Key::kImage, Value::kText},           {Key::kPartitionOffset, Value::kUnsigned},
+    {Key::kPartition, Value::kText, true}, {Key::kFileSystem, Value::kText, true},
+    {Key::kFiles, Value::kUnsigned},       {Key::kCandidates, Value::kUnsigned},
+    {Key::kLogs, Value::kUnsigned},        {Key::kProblem, Value::kText, true},
 };
 
 struct RecordKind {
@@ -168,11 +191,14 @@ struct RecordKind {
 enum class Kind : std::uint8_t { kHeader, kEntry, kEnd, kError, kLog, kVolume };
 
 inline constexpr RecordKind kRecordKinds[] = {
-    {"header", kHeaderFields, true}, {"entry", kEntryFields, true}, {"end", kEndFields, true},
-    {"error", kErrorFields, true},   {"log", kLogFields, false},    {"volume", kVolumeFields, false},
+    {"header", kHeaderFields, true}, {"entry", kEntryFields, true},
+    {"end", kEndFields, true},       {"error", kErrorFields, true},
+    {"log", kLogFields, false},      {"volume", kVolumeFields, false},
 };
 
-constexpr const RecordKind& KindOf(Kind kind) { return kRecordKinds[static_cast<std::size_t>(kind)]; }
+constexpr const RecordKind& KindOf(Kind kind) {
+  return kRecordKinds[static_cast<std::size_t>(kind)];
+}
 
 // Every kind starts with source and record; a kind with CSV rows keeps its
 // keys in column order, so that a row is written left to right.

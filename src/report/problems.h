@@ -22,8 +22,12 @@ enum class Problem {
 
 /// The `problem` of each, in Problem's order.
 inline constexpr std::string_view kProblemNames[] = {
-    "can't open input file", "Invalid size, must be 67584", "can't open output file",
-    "Can't read header",     "Can't read data",             "No log found",
+    "can't open input file",
+    "Invalid size, must be 67584",
+    "can't open output file",
+    "Can't read header",
+    "Can't read data",
+    "No log found",
     "Segment files of the image are missing or damaged",
 };
 static_assert(std::size(kProblemNames) == static_cast<std::size_t>(Problem::kImageIncomplete) + 1);

@@ -9,9 +9,9 @@
 
 #include "log/payloads.h"
 #include "log/records.h"
-#include "text/utf16.h"
 #include "platform/platform.h"
 #include "report/output.h"
+#include "text/utf16.h"
 
 namespace quenthar {
 

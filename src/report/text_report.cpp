@@ -16,14 +16,18 @@ struct TooShortReport {
 
 // A payload too short for its event's layout, by event ID.
 constexpr TooShortReport kTooShortTexts[] = {{1, "Invliad InitEntry\n"},
-                                           {17, "Invalid LaunchEntry\n"},
-                                           {18, "Invalid ReturnEntry\n"},
-                                           {50, "Invalid U50Entry\n"}};
+                                             {17, "Invalid LaunchEntry\n"},
+                                             {18, "Invalid ReturnEntry\n"},
+                                             {50, "Invalid U50Entry\n"}};
 
 // Each problem, in Problem's order.
 constexpr std::string_view kProblemTexts[] = {
-    "can't open input file\n", "Invalid size, must be 67584", "can't open output file\n",
-    "Can't read header",       "Can't read data",             "No log found\n",
+    "can't open input file\n",
+    "Invalid size, must be 67584",
+    "can't open output file\n",
+    "Can't read header",
+    "Can't read data",
+    "No log found\n",
     "Segment files of the image are missing or damaged\n",
 };
 static_assert(std::size(kProblemTexts) == std::size(kProblemNames));

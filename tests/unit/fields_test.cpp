@@ -89,7 +89,8 @@ TEST(Fields, EveryVisitWalksItsKindsFieldsInOrder) {
     const std::span<const Field> fields = KindOf(c.kind).fields.subspan(2);
     ASSERT_EQ(c.visited.size(), fields.size()) << c.name;
     for (std::size_t i = 0; i < fields.size(); ++i) {
-      const std::string at = std::string(c.name) + ", " + std::string(kKeyNames[Index(fields[i].key)]);
+      const std::string at =
+          std::string(c.name) + ", " + std::string(kKeyNames[Index(fields[i].key)]);
       EXPECT_EQ(c.visited[i].key, fields[i].key) << at;
       if (c.visited[i].value) {
         EXPECT_EQ(*c.visited[i].value, fields[i].value) << at;
