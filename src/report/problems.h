@@ -51,7 +51,7 @@ inline std::string_view TooShortProblem(std::uint32_t id) {
   for (const TooShortName& t : kTooShortNames) {
     if (t.id == id) return t.problem;
   }
-  return {};
+  return "";
 }
 
 }  // namespace quenthar

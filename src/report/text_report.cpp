@@ -36,7 +36,7 @@ std::string_view TooShortText(std::uint32_t id) {
   for (const auto& t : kTooShortTexts) {
     if (t.id == id) return t.report;
   }
-  return {};
+  return "";  // not null: an empty piece is still copied
 }
 
 // "%4.4d-%2.2d-%2.2d %2.2d:%2.2d:%2.2d\n"
