@@ -53,12 +53,12 @@ constexpr std::string_view kHelpImageLimits =
     "                 cannot set one up (qemu's user mode); the limits stay\n";
 #if defined(_WIN32)
 // Live response: the EFI system partition has no drive letter.
-constexpr std::string_view kHelpLiveDisk =
+constexpr char kHelpLiveDisk[] =
     "                 A disk is read live, as an administrator:\n"
     "                 quenthar --image --json \\\\.\\PhysicalDrive0 (every partition,\n"
     "                 the EFI system partition included), or \\\\.\\C: (one volume)\n";
 #else
-constexpr std::string_view kHelpLiveDisk = "";
+constexpr char kHelpLiveDisk[] = "";  // an array: a view of it is never null
 #endif
 constexpr std::string_view kHelpRest =
     "  -h, --help     print this help and exit\n"
