@@ -255,6 +255,7 @@ def main():
     ap.add_argument("--platform", choices=["posix", "windows"], required=True)
     ap.add_argument("--wineprefix", default="")
     ap.add_argument("--images", action="store_true", help="the tool reads disk images")
+    ap.add_argument("--image-tool", default="", help="runs the --image cases (under an emulator)")
     ap.add_argument("--case")
     ap.add_argument("--init", action="store_true", help="prepare the Wine prefix and stop")
     ap.add_argument("--bundled", help="check that this file is the log the case describes, and stop")
@@ -356,7 +357,12 @@ def main():
             size, delay = pipe
             data = log_bytes if size is None else log_bytes[:size].ljust(size, b"\0")
             feed = pipe_feeder(data, delay)
-        command = emulator + [os.path.abspath(args.tool)] + [
+        tool, extra = [os.path.abspath(args.tool)], []
+        if args.image_tool and "--image" in tool_args:
+            # An emulator cannot start a second program of the target, nor set
+            # up the sandbox: the image program runs itself, without it.
+            tool, extra = [os.path.abspath(args.image_tool)], ["--no-sandbox"]
+        command = emulator + tool + extra + [
             as_bytes(a.replace("{run}", urllib.parse.quote(run_dir))) for a in tool_args]
         failures = []
         if console:
