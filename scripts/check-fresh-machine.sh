@@ -3,7 +3,8 @@
 # a throwaway root file system with debootstrap (git and sudo, nothing else),
 # clones this repository into it with ../shared beside the clone, and runs the
 # README's first two `sh` code blocks there as an unprivileged user with
-# sudo, printing each one's time and status. Before that, in copies of the
+# sudo, printing each one's time and status (the second with
+# QUENTHAR_SOURCES set to the shared folder's deps, as .ci/run sets it). Before that, in copies of the
 # same root, it configures a plain build, a tests build and a fuzz build,
 # each with only the packages scripts/setup.sh names for it.
 # Needs root, debootstrap and the network to Debian's package registry;
@@ -83,5 +84,9 @@ echo "first command:  $first"
 echo "second command: $second"
 run_as_newcomer "$root" "README's first command" "$first"
 tail -n 3 "$work/README's first command.log"; echo
-run_as_newcomer "$root" "README's second command" "$second"
+# As .ci/run does: The Sleuth Kit's source for the Windows build from the
+# shared folder, where the network does not reach its upstream repository.
+sources=
+if [ -d "$top/../shared/deps" ]; then sources='export QUENTHAR_SOURCES=~/work/shared/deps && '; fi
+run_as_newcomer "$root" "README's second command" "$sources$second"
 tail -n 3 "$work/README's second command.log"
