@@ -40,7 +40,7 @@ prepare() {
   rm -rf "$root"
   cp -a "$base" "$root"
   cp /etc/resolv.conf "$root/etc/resolv.conf"
-  for d in proc sys dev dev/pts; do
+  for d in proc sys dev dev/pts dev/shm; do
     mount --bind "/$d" "$root/$d"
     mounted+=("$root/$d")
   done
