@@ -16,7 +16,7 @@ tests="$program python3 python3-jsonschema libgtest-dev man-db mandoc lintian gi
   ntfs-3g ntfs-3g-dev wimtools mtools dosfstools gdisk fdisk e2fsprogs ewf-tools qemu-utils"
 fuzz="$program python3 libgtest-dev clang libclang-rt-14-dev libsimdjson-dev"
 all="$tests $fuzz libbenchmark-dev clang-format clang-tidy g++-mingw-w64-x86-64-posix wine64
-  g++-aarch64-linux-gnu qemu-user autoconf automake libtool make dpkg-dev xz-utils"
+  g++-aarch64-linux-gnu qemu-user autoconf automake libtool gettext pkgconf make dpkg-dev xz-utils"
 
 case ${1:-program} in
   program) wanted=$program ;;

@@ -24,7 +24,7 @@ if [ -f "$prefix/.complete" ]; then
   echo "$prefix"
   exit 0
 fi
-for tool in $cc $host-ld $host-objcopy $host-nm $host-ar autoreconf libtoolize make dpkg-source apt-get; do
+for tool in $cc $host-ld $host-objcopy $host-nm $host-ar autoreconf libtoolize pkg-config make dpkg-source apt-get; do
   command -v "$tool" > /dev/null || { echo "windows-deps.sh needs $tool" >&2; exit 1; }
 done
 
@@ -33,9 +33,9 @@ trap 'rm -rf "$work"' EXIT
 stage=$work/prefix
 mkdir -p "$stage/include" "$stage/lib" "$cache"
 log=$work/build.log
-fail() {
-  echo "windows-deps.sh: $1 (the end of its log follows)" >&2
-  tail -n 30 "$log" >&2
+fail() {  # the log stays beside the cache, for a look at why
+  cp "$log" "$prefix.log"
+  echo "windows-deps.sh: $1 (its log: $prefix.log)" >&2
   exit 1
 }
 pinned() { awk -v kind="$1" -v name="$2" '$1 == kind && $2 == name { print $3 }' "$list"; }
@@ -103,8 +103,8 @@ build_libyal() {
     fail "configure of $name failed"
   local dirs
   dirs=$(printf 'subdirs:\n\t@echo $(SUBDIRS)\n' |
-         make -s --no-print-directory -C "$name" -f Makefile -f - subdirs | tail -n 1 |
-         tr ' ' '\n' | sed "/^$name\$/q")
+         make -s --no-print-directory -C "$name" -f Makefile -f - subdirs 2>> "$log" | tail -n 1 |
+         tr ' ' '\n' | sed "/^$name\$/q") || fail "the folders of $name cannot be listed"
   for dir in $dirs; do
     [ -f "$name/$dir/Makefile" ] || continue
     make -C "$name/$dir" -j"$(nproc)" >> "$log" 2>&1 || fail "the build of $name/$dir failed"
