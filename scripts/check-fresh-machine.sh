@@ -37,7 +37,7 @@ fi
 # repository cloned and the shared folder beside it.
 prepare() {
   local root=$1
-  rm -rf "$root"
+  rm -rf --one-file-system "$root"  # never into a mount a killed run left behind
   cp -a "$base" "$root"
   cp /etc/resolv.conf "$root/etc/resolv.conf"
   for d in proc sys dev dev/pts dev/shm; do
