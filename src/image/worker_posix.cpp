@@ -3,6 +3,7 @@
 #include <sys/prctl.h>
 #include <sys/resource.h>
 #include <sys/stat.h>
+#include <sys/syscall.h>
 #include <sys/wait.h>
 #include <unistd.h>
 
@@ -52,7 +53,6 @@ std::uint64_t AddressSpace() {
   return static_cast<std::uint64_t>(kib) * 1024;
 }
 
-// The worker's life after fork: it never returns.
 // What a worker may read: the image's folder, where the other segments of a
 // split image lie, or the device itself.
 std::vector<std::string> Readable(const std::string& path) {
@@ -63,6 +63,7 @@ std::vector<std::string> Readable(const std::string& path) {
   return {slash == 0 ? "/" : path.substr(0, slash)};
 }
 
+// The worker's life after fork: it never returns.
 [[noreturn]] void BeWorker(const WorkerLimits& limits, const WorkerJob& job, int channel,
                            pid_t parent) {
   // Dies with the output process, even one gone before this line.
