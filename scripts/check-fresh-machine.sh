@@ -3,10 +3,10 @@
 # a throwaway root file system with debootstrap (git and sudo, nothing else),
 # clones this repository into it with ../shared beside the clone, and runs the
 # README's first two `sh` code blocks there as an unprivileged user with
-# sudo, printing each one's time and status (the second with
-# QUENTHAR_SOURCES set to the shared folder's deps, as .ci/run sets it). Before that, in copies of the
-# same root, it configures a plain build, a tests build and a fuzz build,
-# each with only the packages scripts/setup.sh names for it.
+# sudo, printing each one's time and status (the second with QUENTHAR_SOURCES
+# set to the shared folder's deps, as .ci/run sets it). Before that, in
+# copies of the same root, it configures a plain build, a tests build and a
+# fuzz build, each with only the packages scripts/setup.sh names for it.
 # Needs root, debootstrap and the network to Debian's package registry;
 # takes minutes, so it is no part of the test run.
 #   scripts/check-fresh-machine.sh [WORK_DIR]     (default: a new temporary folder)
