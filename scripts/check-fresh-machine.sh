@@ -86,7 +86,6 @@ run_as_newcomer "$root" "README's first command" "$first"
 tail -n 3 "$work/README's first command.log"; echo
 # As .ci/run does: The Sleuth Kit's source for the Windows build from the
 # shared folder, where the network does not reach its upstream repository.
-sources=
-if [ -d "$top/../shared/deps" ]; then sources='export QUENTHAR_SOURCES=~/work/shared/deps && '; fi
+sources='if [ -d ../shared/deps ]; then export QUENTHAR_SOURCES=$(realpath ../shared/deps); fi; '
 run_as_newcomer "$root" "README's second command" "$sources$second"
 tail -n 3 "$work/README's second command.log"
