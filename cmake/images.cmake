@@ -116,7 +116,7 @@ if(quenthar_images)
   if(WIN32)
     target_sources(quenthar_image PRIVATE src/image/worker_win32.cpp src/image/sha256_bcrypt.cpp)
   else()
-    target_sources(quenthar_image PRIVATE src/image/worker_posix.cpp
+    target_sources(quenthar_image PRIVATE src/image/worker_posix.cpp src/image/image_files.cpp
                    src/image/sandbox_linux.cpp src/image/sha256_openssl.cpp)
   endif()
   if(QUENTHAR_SANITIZE)

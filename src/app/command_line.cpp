@@ -49,16 +49,36 @@ bool ParseWhole(const platform::ArgChar* arg, std::uint64_t max, std::uint64_t& 
 }
 
 // The image search's options: each is refused without --image.
-constexpr std::string_view kTimeLimit = "--time-limit";
-constexpr std::string_view kMemoryLimit = "--memory-limit";
 constexpr std::string_view kNoSandbox = "--no-sandbox";
 
-std::string NeedsWhole(std::string_view option) {
-  return option == kTimeLimit ? "--time-limit needs a whole number of seconds from 1 to " +
-                                    std::to_string(kMaxTimeLimit)
-                              : "--memory-limit needs a whole number of MiB from 1 to " +
-                                    std::to_string(kMaxMemoryLimit);
+// The image search's options that take a number.
+struct NumberOption {
+  std::string_view name;
+  std::string_view unit;
+  std::uint64_t max;
+  void (*set)(ImageLimits&, std::uint64_t);  // a value from 1 to max
+};
+constexpr NumberOption kNumberOptions[] = {
+    {"--time-limit", "seconds", kMaxTimeLimit,
+     [](ImageLimits& l, std::uint64_t v) { l.time_limit_s = static_cast<unsigned>(v); }},
+    {"--image-time-limit", "seconds", kMaxImageTimeLimit,
+     [](ImageLimits& l, std::uint64_t v) { l.image_time_limit_s = static_cast<unsigned>(v); }},
+    {"--memory-limit", "MiB", kMaxMemoryLimit,
+     [](ImageLimits& l, std::uint64_t v) { l.memory_limit_mib = v; }},
+};
+
+const NumberOption* NumberOptionOf(const platform::ArgChar* arg) {
+  for (const NumberOption& o : kNumberOptions) {
+    if (Is(arg, o.name)) return &o;
+  }
+  return nullptr;
 }
+
+std::string NeedsWhole(const NumberOption& option) {
+  return std::string(option.name) + " needs a whole number of " + std::string(option.unit) +
+         " from 1 to " + std::to_string(option.max);
+}
+
 
 // --image, where the build cannot read images, or without an image.
 CommandLine ImageUsageError() {
@@ -76,9 +96,7 @@ CommandLine ParseCommandLine(int argc, const platform::ArgChar* const* argv) {
     if (IsVersion(arg)) return Just(Action::kVersion);
     if (Is(arg, "--json") || Is(arg, "--csv")) return UsageError("no log file given");
     if (Is(arg, "--image")) return ImageUsageError();
-    if (Is(arg, kTimeLimit) || Is(arg, kMemoryLimit)) {
-      return UsageError(NeedsWhole(Is(arg, kTimeLimit) ? kTimeLimit : kMemoryLimit));
-    }
+    if (const NumberOption* option = NumberOptionOf(arg)) return UsageError(NeedsWhole(*option));
     if (Is(arg, kNoSandbox)) return UsageError("--no-sandbox is only for --image");
     return Report(Form::kText, {arg});
   }
@@ -108,17 +126,14 @@ CommandLine ParseCommandLine(int argc, const platform::ArgChar* const* argv) {
       csv = true;
     } else if (Is(arg, "--image")) {
       images = true;
-    } else if (Is(arg, kTimeLimit) || Is(arg, kMemoryLimit)) {
-      const bool time = Is(arg, kTimeLimit);
-      if (image_option.empty()) image_option = time ? kTimeLimit : kMemoryLimit;
+    } else if (const NumberOption* option = NumberOptionOf(arg)) {
+      if (image_option.empty()) image_option = option->name;
       std::uint64_t value = 0;
       const platform::ArgChar* given = i + 1 < argc ? argv[++i] : nullptr;
-      if (!ParseWhole(given, time ? kMaxTimeLimit : kMaxMemoryLimit, value)) {
-        if (bad_value.empty()) bad_value = NeedsWhole(time ? kTimeLimit : kMemoryLimit);
-      } else if (time) {
-        limits.time_limit_s = static_cast<unsigned>(value);
+      if (!ParseWhole(given, option->max, value)) {
+        if (bad_value.empty()) bad_value = NeedsWhole(*option);
       } else {
-        limits.memory_limit_mib = value;
+        option->set(limits, value);
       }
     } else if (Is(arg, kNoSandbox)) {
       if (image_option.empty()) image_option = kNoSandbox;

@@ -20,11 +20,13 @@ enum class Action {
 /// How each search of a disk image is bounded and confined.
 struct ImageLimits {
   unsigned time_limit_s = 600;            // --time-limit SECONDS
+  unsigned image_time_limit_s = 3600;     // --image-time-limit SECONDS
   std::uint64_t memory_limit_mib = 1024;  // --memory-limit MIB
   bool sandbox = true;                    // not with --no-sandbox
 };
 
 inline constexpr unsigned kMaxTimeLimit = 86400;
+inline constexpr unsigned kMaxImageTimeLimit = 604800;
 inline constexpr std::uint64_t kMaxMemoryLimit = 1u << 20;
 
 struct CommandLine {

@@ -46,6 +46,9 @@ constexpr std::string_view kHelpImageLimits =
     "  --time-limit SECONDS\n"
     "                 with --image: the longest a volume's search may take\n"
     "                 (1 to 86400, default 600)\n"
+    "  --image-time-limit SECONDS\n"
+    "                 with --image: the longest an image's search may take, all\n"
+    "                 its volumes together (1 to 604800, default 3600)\n"
     "  --memory-limit MIB\n"
     "                 with --image: the most memory a volume's search may take\n"
     "                 (1 to 1048576, default 1024)\n"
@@ -164,6 +167,7 @@ int RunTool(int argc, const platform::ArgChar* const* argv) {
       for (const platform::ArgChar* path : command.paths) {
         BeginLog(r, r.form == Form::kText ? std::string() : platform::ArgumentText(path));
         if (ReportLogFile(r, path) != kExitOk) status = kExitFailure;
+        out.Flush();  // what is finished is on disk, whatever happens next
       }
       break;
     }

@@ -30,8 +30,12 @@ int ReportImage(Renderer& r, const platform::ArgChar* path, const image::WorkerL
                                      BeginLog(r, source);
                                      Render(r, found.location);
                                      if (ReportFoundLog(r, found) != kExitOk) status = kExitFailure;
+                                     r.out.Flush();
                                    },
-                                   [&r](const VolumeRecord& volume) { Render(r, volume); }};
+                                   [&r](const VolumeRecord& volume) {
+                                     Render(r, volume);
+                                     r.out.Flush();
+                                   }};
   const image::SearchResult result =
       image::SearchImage(name, platform::ArgumentPath(path), limits, events);
   // A problem of the image itself, under its own name.
@@ -39,6 +43,7 @@ int ReportImage(Renderer& r, const platform::ArgChar* path, const image::WorkerL
     BeginBlock(r, name);
     BeginLog(r, name);
     render();
+    r.out.Flush();
     return kExitFailure;
   };
   if (!result.opened) return image_problem([&r] { Render(r, Problem::kCantOpenInput); });
@@ -60,8 +65,8 @@ int ReportImages(Output& out, TextEncoding encoding, const CommandLine& command,
                  const platform::ArgChar* const* /*argv*/) {
   Renderer r{command.form, out, encoding, {}, {}};
   BeginRun(r);
-  const image::WorkerLimits limits{command.limits.time_limit_s, command.limits.memory_limit_mib,
-                                   command.limits.sandbox};
+  const image::WorkerLimits limits{command.limits.time_limit_s, command.limits.image_time_limit_s,
+                                   command.limits.memory_limit_mib, command.limits.sandbox};
   int status = kExitOk;
   for (const platform::ArgChar* path : command.paths) {
     if (ReportImage(r, path, limits) != kExitOk) status = kExitFailure;

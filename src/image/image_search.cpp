@@ -2,7 +2,9 @@
 
 #include <algorithm>
 #include <array>
+#include <cctype>
 #include <cstdio>
+#include <set>
 
 #include "image/sha256.h"
 #include "log/records.h"
@@ -10,8 +12,10 @@
 namespace quenthar::image {
 namespace {
 
-// More volumes than any table holds.
-constexpr std::size_t kMaxVolumes = 1u << 16;
+// More volumes than any table holds, and more of their text than they
+// take: what a worker lists is kept until the image is done.
+constexpr std::size_t kMaxVolumes = 1u << 14;
+constexpr std::size_t kMaxListingText = 1u << 20;
 
 // A volume the listing names: to be searched, or with its problem.
 struct ListedVolume {
@@ -31,8 +35,9 @@ class Listing {
       case MessageKind::kImageNotOpened:
         if (opened_ || not_opened_) return Verdict::kBroken;
         not_opened_ = true;
-        return r.Flag(out_of_memory_) && r.Text(error_) && r.Done() ? Verdict::kLast
-                                                                    : Verdict::kBroken;
+        return r.U8(why_) && why_ <= kCannotOpen && r.Text(error_, kMaxProblem) && r.Done()
+                   ? Verdict::kLast
+                   : Verdict::kBroken;
       case MessageKind::kImageOpened:
         if (opened_ || not_opened_) return Verdict::kBroken;
         opened_ = true;
@@ -50,7 +55,12 @@ class Listing {
   }
 
   [[nodiscard]] bool NotOpened() const { return not_opened_; }
-  [[nodiscard]] bool OutOfMemory() const { return out_of_memory_; }
+  [[nodiscard]] bool OutOfMemory() const { return not_opened_ && why_ == kOutOfMemory; }
+  /// Why the worker could not open the image that this process could.
+  [[nodiscard]] std::optional<std::string> CannotOpen() const {
+    if (!not_opened_ || why_ != kCannotOpen) return std::nullopt;
+    return "Can't open the image: " + error_;
+  }
   [[nodiscard]] bool Incomplete() const { return incomplete_; }
   [[nodiscard]] const std::vector<ListedVolume>& Volumes() const { return volumes_; }
 
@@ -59,17 +69,22 @@ class Listing {
     if (!opened_ || volumes_.size() == kMaxVolumes) return Verdict::kBroken;
     ListedVolume v;
     v.place.image = name_;
-    if (!r.U64(v.place.partition_offset) || !r.OptionalText(v.place.partition)) {
+    if (!r.U64(v.place.partition_offset) || !r.OptionalText(v.place.partition, kMaxName)) {
       return Verdict::kBroken;
     }
     if (kind == MessageKind::kVolumeUnsearched) {
       std::string problem;
-      if (!r.Text(problem) || problem.empty() || !r.Flag(v.failed)) return Verdict::kBroken;
+      if (!r.Text(problem, kMaxProblem) || problem.empty() || !r.Flag(v.failed)) {
+        return Verdict::kBroken;
+      }
       v.problem = std::move(problem);
-    } else if (v.place.partition_offset != 0 && v.place.partition_offset >= size_) {
-      return Verdict::kBroken;  // a volume to search lies inside the image
+    } else if ((v.place.partition_offset != 0 && v.place.partition_offset >= size_) ||
+               !to_search_.insert(v.place.partition_offset).second) {
+      // A volume to search lies inside the image, and is searched once.
+      return Verdict::kBroken;
     }
-    if (!r.Done()) return Verdict::kBroken;
+    text_ += v.place.partition.value_or("").size() + v.problem.value_or("").size();
+    if (!r.Done() || text_ > kMaxListingText) return Verdict::kBroken;
     volumes_.push_back(std::move(v));
     return Verdict::kMore;
   }
@@ -77,11 +92,13 @@ class Listing {
   const std::string& name_;
   bool opened_ = false;
   bool not_opened_ = false;
-  bool out_of_memory_ = false;
+  std::uint8_t why_ = kLibraryRefused;
   bool incomplete_ = false;
   std::string error_;
   std::uint64_t size_ = 0;
   std::vector<ListedVolume> volumes_;
+  std::set<std::uint64_t> to_search_;
+  std::size_t text_ = 0;
 };
 
 // A volume worker's messages, checked in the order they must come; each log
@@ -97,7 +114,7 @@ class VolumeSearch {
     switch (m.kind) {
       case MessageKind::kFileSystem: {
         std::string name;
-        if (record_.volume.file_system || logs_ != 0 || !r.Text(name) || name.empty() ||
+        if (record_.volume.file_system || logs_ != 0 || !r.Text(name, kMaxName) || name.empty() ||
             !r.Done()) {
           return Verdict::kBroken;
         }
@@ -108,7 +125,7 @@ class VolumeSearch {
       case MessageKind::kVolumeSearched: {
         VolumeRecord& v = record_;
         if (!r.U64(v.files) || !r.U64(v.candidates) || !r.U64(v.logs) ||
-            !r.OptionalText(v.problem) || !r.Flag(v.failed) || !r.Done()) {
+            !r.OptionalText(v.problem, kMaxProblem) || !r.Flag(v.failed) || !r.Done()) {
           return Verdict::kBroken;
         }
         // Every log was a candidate, and every candidate a file.
@@ -139,7 +156,7 @@ class VolumeSearch {
     FoundLog found;
     LogLocation& l = found.location;
     std::vector<std::uint8_t> bytes;
-    if (!r.Text(l.path) || !r.U64(l.address) || !r.Flag(l.allocated) || !r.U64(l.size) ||
+    if (!r.Text(l.path, kMaxPath) || !r.U64(l.address) || !r.Flag(l.allocated) || !r.U64(l.size) ||
         !r.Bytes(bytes) || !r.Done()) {
       return Verdict::kBroken;
     }
@@ -175,6 +192,12 @@ class VolumeSearch {
   std::uint64_t last_address_ = 0;
 };
 
+// An image whose search as a whole ran out of time.
+std::string ImageTimeText(const WorkerLimits& limits) {
+  return "The search of this image took longer than " + std::to_string(limits.image_time_limit_s) +
+         " s";
+}
+
 // Why a worker did not finish, as its volume's or its image's problem.
 std::string FailureText(const WorkerOutcome& o, const char* what, const WorkerLimits& limits) {
   std::string search = std::string("The search of this ") + what;
@@ -189,6 +212,7 @@ std::string FailureText(const WorkerOutcome& o, const char* what, const WorkerLi
     case WorkerEnd::kExited: return search + " failed (exit status " + std::to_string(o.code) + ")";
     case WorkerEnd::kTimedOut:
       return search + " took longer than " + std::to_string(limits.time_limit_s) + " s";
+    case WorkerEnd::kImageTimedOut: return ImageTimeText(limits);
     case WorkerEnd::kSandboxStop:
       return search + " was stopped by the sandbox (a forbidden system call)";
     case WorkerEnd::kSandboxRefused:
@@ -197,6 +221,12 @@ std::string FailureText(const WorkerOutcome& o, const char* what, const WorkerLi
     case WorkerEnd::kIncoherent: return search + " sent data that does not hold together";
   }
   return search;
+}
+
+// A sentence as the second half of another.
+std::string Lowered(std::string text) {
+  if (!text.empty()) text[0] = static_cast<char>(std::tolower(static_cast<unsigned char>(text[0])));
+  return text;
 }
 
 // One image's search, across the workers it takes: the first lists the
@@ -224,6 +254,23 @@ class ImageSearch {
   }
 
   [[nodiscard]] bool Listed() const { return listed_; }
+
+  /// When the image's time is up: reports the volume being searched and
+  /// every one after it, those to search as not searched for `why`.
+  void GiveUp(const std::string& why) {
+    if (!current_) return;
+    Report(current_->Finish(why + "; this volume was not searched whole"));
+    current_.reset();
+    const std::vector<ListedVolume>& volumes = listing_.Volumes();
+    for (++next_; next_ < volumes.size(); ++next_) {
+      VolumeRecord record;
+      record.volume = volumes[next_].place;
+      record.problem = volumes[next_].problem.value_or("Not searched: " + Lowered(why));
+      record.failed = volumes[next_].failed || !volumes[next_].problem;
+      record.search_failed = !volumes[next_].problem;
+      Report(record);
+    }
+  }
   [[nodiscard]] const Listing& ListingSeen() const { return listing_; }
 
   /// After a worker failed: reports the volume it was at, and returns the
@@ -291,24 +338,33 @@ SearchResult SearchImage(const std::string& name, const std::string& path,
   ImageSearch search(name, events, result);
   const auto take = [&search](const Message& m) { return search.Take(m); };
   WorkerJob job{path, true, {}};
-  WorkerOutcome outcome = RunWorker(limits, job, take);
+  Duration image_left = std::chrono::seconds(limits.image_time_limit_s);
+  WorkerOutcome outcome = RunWorker(limits, job, image_left, take);
   const Listing& listing = search.ListingSeen();
   if (!search.Listed()) {
-    if (outcome.end == WorkerEnd::kFinished && !listing.OutOfMemory()) return result;  // no image
+    const std::optional<std::string> cannot_open = listing.CannotOpen();
+    if (outcome.end == WorkerEnd::kFinished && !listing.OutOfMemory() && !cannot_open) {
+      return result;  // no image
+    }
     result.opened = true;
     result.failed = true;
-    result.failure = listing.OutOfMemory()
-                         ? "The search of this image ran out of memory (--memory-limit " +
-                               std::to_string(limits.memory_limit_mib) + " MiB)"
-                         : FailureText(outcome, "image", limits);
+    result.failure = cannot_open           ? *cannot_open
+                     : listing.OutOfMemory() ? "The search of this image ran out of memory "
+                                               "(--memory-limit " +
+                                                   std::to_string(limits.memory_limit_mib) + " MiB)"
+                                             : FailureText(outcome, "image", limits);
     return result;
   }
   result.opened = true;
   while (outcome.end != WorkerEnd::kFinished) {
+    if (outcome.end == WorkerEnd::kImageTimedOut) {
+      search.GiveUp(ImageTimeText(limits));
+      break;
+    }
     job.list = false;
     job.offsets = search.AfterFailure(FailureText(outcome, "volume", limits));
     if (job.offsets.empty()) break;
-    outcome = RunWorker(limits, job, take);
+    outcome = RunWorker(limits, job, image_left, take);
   }
   return result;
 }

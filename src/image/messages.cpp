@@ -43,6 +43,29 @@ const std::vector<std::uint8_t>& MessageWriter::Frame() {
   return frame_;
 }
 
+namespace {
+
+constexpr std::string_view kLeftOut = "...";
+
+// Whether byte c starts a character (is no UTF-8 continuation byte).
+bool Starts(char c) { return (static_cast<unsigned char>(c) & 0xC0) != 0x80; }
+
+}  // namespace
+
+std::string FitText(std::string_view text, std::size_t max) {
+  if (text.size() <= max) return std::string(text);
+  std::size_t end = max - kLeftOut.size();
+  while (end > 0 && !Starts(text[end])) --end;
+  return std::string(text.substr(0, end)).append(kLeftOut);
+}
+
+std::string FitPath(std::string_view path, std::size_t max) {
+  if (path.size() <= max) return std::string(path);
+  std::size_t begin = path.size() - (max - kLeftOut.size());
+  while (begin < path.size() && !Starts(path[begin])) ++begin;
+  return std::string(kLeftOut).append(path.substr(begin));
+}
+
 bool MessageReader::Take(std::size_t n, const std::uint8_t*& p) {
   if (!ok_ || n > static_cast<std::size_t>(end_ - at_)) return ok_ = false;
   p = at_;
@@ -81,18 +104,18 @@ bool MessageReader::Bytes(std::vector<std::uint8_t>& bytes) {
   return true;
 }
 
-bool MessageReader::Text(std::string& text) {
+bool MessageReader::Text(std::string& text, std::size_t max) {
   const std::uint8_t* p = nullptr;
   if (!Take(4, p)) return false;
   const std::uint32_t n = LoadU32LE(p);
-  if (n > kMaxText || !Take(n, p)) return ok_ = false;
+  if (n > max || !Take(n, p)) return ok_ = false;
   const std::string_view bytes(reinterpret_cast<const char*>(p), n);
   if (bytes.find('\0') != std::string_view::npos || ValidUtf8(bytes) != bytes) return ok_ = false;
   text.assign(bytes);
   return true;
 }
 
-bool MessageReader::OptionalText(std::optional<std::string>& text) {
+bool MessageReader::OptionalText(std::optional<std::string>& text, std::size_t max) {
   bool present = false;
   if (!Flag(present)) return false;
   if (!present) {
@@ -100,7 +123,7 @@ bool MessageReader::OptionalText(std::optional<std::string>& text) {
     return true;
   }
   std::string s;
-  if (!Text(s)) return false;
+  if (!Text(s, max)) return false;
   text = std::move(s);
   return true;
 }

@@ -17,7 +17,7 @@ enum class MessageKind : std::uint8_t {
   // A worker that cannot be sandboxed, as its only message.
   kSandboxRefused = 1,  // text: why the sandbox cannot be set up
   // An image's worker lists its volumes, in this order,
-  kImageNotOpened,    // u8 1 when the library ran out of memory, text: its error
+  kImageNotOpened,    // u8 why (below), text: the library's error, or the system's
   kImageOpened,       // u64: the image's size in bytes
   kImageIncomplete,   // segments of the image are missing or damaged
   kVolumeToSearch,    // u64 offset, optional text: the partition's description
@@ -30,10 +30,24 @@ enum class MessageKind : std::uint8_t {
   kVolumeSearched,  // u64 files, u64 candidates, u64 logs, optional text: problem, u8 failed; last
 };
 
-/// No frame is longer: a log, and a path of the deepest tree the search follows.
-inline constexpr std::size_t kMaxFrame = 4u << 20;
-/// No text of a worker's is longer.
-inline constexpr std::size_t kMaxText = 1u << 20;
+/// Why an image was not opened.
+inline constexpr std::uint8_t kLibraryRefused = 0;
+inline constexpr std::uint8_t kOutOfMemory = 1;
+inline constexpr std::uint8_t kCannotOpen = 2;  // the worker cannot open its file
+
+/// The longest text of each kind a worker sends (it shortens its own to
+/// fit); longer, its data does not hold together.
+inline constexpr std::size_t kMaxName = 256;      // a partition's description, a file system's type
+inline constexpr std::size_t kMaxPath = 8192;     // a path from the root
+inline constexpr std::size_t kMaxProblem = 2048;  // a problem, a library's error
+/// No frame is longer: a log of the longer form with its path, and room
+/// (a job on Windows, with the offsets of an image's volumes).
+inline constexpr std::size_t kMaxFrame = 256u << 10;
+
+/// `text` cut to at most `max` bytes at a character's end, "..." in place
+/// of what is left out: its end, or for a path its beginning.
+std::string FitText(std::string_view text, std::size_t max);
+std::string FitPath(std::string_view path, std::size_t max);
 
 /// One frame being put together: u32 length of what follows, u8 kind, body.
 class MessageWriter {
@@ -59,9 +73,9 @@ class MessageReader {
   bool U8(std::uint8_t& v);
   bool Flag(bool& v);  // a u8 that must be 0 or 1
   bool U64(std::uint64_t& v);
-  /// UTF-8 text of at most kMaxText bytes without NUL; anything else fails.
-  bool Text(std::string& text);
-  bool OptionalText(std::optional<std::string>& text);
+  /// UTF-8 text of at most `max` bytes without NUL; anything else fails.
+  bool Text(std::string& text, std::size_t max);
+  bool OptionalText(std::optional<std::string>& text, std::size_t max);
   bool Bytes(std::vector<std::uint8_t>& bytes);
   /// True when every read succeeded and the body is used up.
   [[nodiscard]] bool Done() const { return ok_ && at_ == end_; }

@@ -239,7 +239,10 @@ Unopened ExplainUnopened(const Error& error) {
 void SendUnsearched(WorkerChannel& out, std::uint64_t offset,
                     const std::optional<std::string>& partition, const Unopened& why) {
   MessageWriter m(MessageKind::kVolumeUnsearched);
-  out.Send(m.U64(offset).OptionalText(partition).Text(why.problem).U8(why.failed ? 1 : 0));
+  out.Send(m.U64(offset)
+               .OptionalText(partition)
+               .Text(FitText(why.problem, kMaxProblem))
+               .U8(why.failed ? 1 : 0));
 }
 
 void SendToSearch(WorkerChannel& out, std::uint64_t offset,
@@ -264,7 +267,9 @@ struct VolumeSeen {
 
   void Send(WorkerChannel& out) const {
     MessageWriter m(MessageKind::kVolumeSearched);
-    out.Send(m.U64(files).U64(candidates).U64(logs).OptionalText(problem).U8(failed ? 1 : 0));
+    std::optional<std::string> fitted;
+    if (problem) fitted = FitText(*problem, kMaxProblem);
+    out.Send(m.U64(files).U64(candidates).U64(logs).OptionalText(fitted).U8(failed ? 1 : 0));
   }
 };
 
@@ -290,7 +295,7 @@ bool Examine(TSK_FS_INFO* fs, TSK_INUM_T address, const Candidate& candidate, Vo
   std::vector<std::uint8_t> bytes(static_cast<std::size_t>(form->file_size));
   const bool whole = ReadAt(file.get(), 0, bytes.data(), bytes.size());
   MessageWriter m(MessageKind::kLog);
-  m.Text(candidate.path.empty() ? NtfsPath(fs, *file->meta) : candidate.path)
+  m.Text(FitPath(candidate.path.empty() ? NtfsPath(fs, *file->meta) : candidate.path, kMaxPath))
       .U64(address)
       .U8(candidate.allocated ? 1 : 0)
       .U64(static_cast<std::uint64_t>(form->file_size));
@@ -365,19 +370,38 @@ struct Planned {
 void SendPartitions(const TSK_IMG_INFO* img, const TSK_VS_INFO* vs, WorkerChannel& out,
                     std::vector<Planned>& planned) {
   const auto image_size = static_cast<std::uint64_t>(img->size);
+  // The partition searched at each offset, by its number in the listing: a
+  // file system is opened by its offset, so a table that repeats one costs
+  // one search.
+  std::map<std::uint64_t, std::string> searched;
+  std::size_t number = 0;
   for (TSK_PNUM_T i = 0; i < vs->part_count; ++i) {
     const TSK_VS_PART_INFO* part = tsk_vs_part_get(vs, i);
     if (part == nullptr || (part->flags & TSK_VS_PART_FLAG_ALLOC) == 0) continue;
-    const std::uint64_t offset =
-        static_cast<std::uint64_t>(vs->offset) + std::uint64_t{part->start} * vs->block_size;
+    ++number;
+    // A table's numbers are the image's: a product past 64 bits lies past its end.
+    std::uint64_t start = 0;
+    std::uint64_t offset = 0;
+    std::uint64_t length = 0;
+    const bool beyond =
+        __builtin_mul_overflow(std::uint64_t{part->start}, vs->block_size, &start) ||
+        __builtin_add_overflow(start, static_cast<std::uint64_t>(vs->offset), &offset);
+    const bool too_long = __builtin_mul_overflow(std::uint64_t{part->len}, vs->block_size, &length);
     std::optional<std::string> partition;
-    if (part->desc != nullptr && part->desc[0] != '\0') partition = ValidUtf8(part->desc);
-    const std::uint64_t end = offset + std::uint64_t{part->len} * vs->block_size;
-    if (offset >= image_size) {
+    if (part->desc != nullptr && part->desc[0] != '\0') {
+      partition = FitText(ValidUtf8(part->desc), kMaxName);
+    }
+    const auto repeated = searched.find(offset);
+    if (beyond || offset >= image_size) {
       SendUnsearched(out, offset, partition, {"Partition starts past the end of the image", true});
-    } else if (end > image_size) {
+    } else if (too_long || length > image_size - offset) {
       SendUnsearched(out, offset, partition, {"Partition ends past the end of the image", true});
+    } else if (repeated != searched.end()) {
+      SendUnsearched(out, offset, partition, {"Same start as " + repeated->second + ", searched once"});
     } else {
+      std::string name = "partition " + std::to_string(number);
+      if (partition) name += " (" + *partition + ")";
+      searched.emplace(offset, FitText(name, kMaxName));
       SendToSearch(out, offset, partition);
       planned.push_back({offset, nullptr});
     }
@@ -477,7 +501,8 @@ ImageHandle OpenImage(const char* path, std::intptr_t device, WorkerChannel* rep
   if (img == nullptr && report != nullptr) {
     const Error error = LastError();
     MessageWriter m(MessageKind::kImageNotOpened);
-    report->Send(m.U8(error.number == TSK_ERR_AUX_MALLOC ? 1 : 0).Text(error.text));
+    report->Send(m.U8(error.number == TSK_ERR_AUX_MALLOC ? kOutOfMemory : kLibraryRefused)
+                     .Text(FitText(error.text, kMaxProblem)));
   }
   return img;
 }

@@ -12,7 +12,7 @@ bool MessageStream::Take(const std::uint8_t* bytes, std::size_t n, bool& step) {
     } else if (first_ && m->kind == MessageKind::kSandboxRefused) {
       MessageReader r(m->body, m->size);
       std::string why;
-      broken_ = !r.Text(why) || !r.Done();
+      broken_ = !r.Text(why, kMaxProblem) || !r.Done();
       refused_ = std::move(why);
       last_ = true;
     } else {

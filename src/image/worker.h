@@ -4,6 +4,7 @@
 // run: a crash, a stall or nonsense ends that worker, and the run goes on.
 #pragma once
 
+#include <chrono>
 #include <cstddef>
 #include <cstdint>
 #include <functional>
@@ -18,6 +19,7 @@ namespace quenthar::image {
 
 struct WorkerLimits {
   unsigned time_limit_s = 600;            // of waiting for the messages of one step
+  unsigned image_time_limit_s = 3600;     // of waiting for all the workers of one image
   std::uint64_t memory_limit_mib = 1024;  // address space beyond what it starts with
   bool sandbox = true;
 };
@@ -29,6 +31,7 @@ enum class WorkerEnd {
   kException,       // on Windows, of an exception: `code`
   kExited,          // with a status other than 0: `code`
   kTimedOut,        // it was still at work when its time was up, and was killed
+  kImageTimedOut,   // the same, when the time for its whole image was up
   kSandboxStop,     // the system-call filter killed it
   kSandboxRefused,  // the sandbox cannot be set up here: `text` says why
   kIncoherent,      // it sent what does not hold together, or stopped short
@@ -76,11 +79,16 @@ Access CheckImage(const std::string& path);
 bool DeviceGeometry(std::intptr_t device, std::uint64_t& size, unsigned& sector_size);
 bool ReadDevice(std::intptr_t device, std::uint64_t offset, std::uint8_t* into, std::size_t n);
 
+/// Time spent waiting for workers.
+using Duration = std::chrono::steady_clock::duration;
+
 /// Runs `job` in a worker under `limits` and hands each message it sends to
 /// on_message in order; on_message says when a step is done, when the last
 /// message has come, or that one does not hold together, which ends the
-/// worker. Returns once the worker is gone.
-WorkerOutcome RunWorker(const WorkerLimits& limits, const WorkerJob& job,
+/// worker. The time spent waiting for it is taken from `image_left` too; a
+/// worker still at work when that is used up is ended. Returns once the
+/// worker is gone.
+WorkerOutcome RunWorker(const WorkerLimits& limits, const WorkerJob& job, Duration& image_left,
                         const std::function<Verdict(const Message&)>& on_message);
 
 /// Where a worker is a program of its own (Windows): runs the worker when the

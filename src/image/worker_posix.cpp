@@ -18,6 +18,7 @@
 #include <string_view>
 #include <thread>
 
+#include "image/image_files.h"
 #include "image/sandbox.h"
 #include "image/tsk_search.h"
 #include "image/worker.h"
@@ -53,14 +54,25 @@ std::uint64_t AddressSpace() {
   return static_cast<std::uint64_t>(kib) * 1024;
 }
 
-// What a worker may read: the image's folder, where the other segments of a
-// split image lie, or the device itself.
+// What a worker may read: the files the image is made of, or the device.
 std::vector<std::string> Readable(const std::string& path) {
   struct stat st {};
   if (stat(path.c_str(), &st) == 0 && S_ISBLK(st.st_mode)) return {path};
-  const std::size_t slash = path.rfind('/');
-  if (slash == std::string::npos) return {"."};
-  return {slash == 0 ? "/" : path.substr(0, slash)};
+  return ImageFiles(path);
+}
+
+// Sends why the worker cannot open its image, when it cannot: the output
+// process could, so it is the worker's rights that differ.
+bool CannotOpen(const WorkerJob& job, WorkerChannel& out) {
+  const int fd = open(job.image.c_str(), O_RDONLY | O_NONBLOCK | O_CLOEXEC);
+  if (fd >= 0) {
+    close(fd);
+    return false;
+  }
+  const char* why = std::strerror(errno);
+  MessageWriter m(MessageKind::kImageNotOpened);
+  out.Send(m.U8(kCannotOpen).Text(why));
+  return true;
 }
 
 // The worker's life after fork: it never returns.
@@ -104,14 +116,18 @@ std::vector<std::string> Readable(const std::string& path) {
   const std::uint64_t limit = AddressSpace() + (limits.memory_limit_mib << 20);
   const rlimit as{limit, limit};
   setrlimit(RLIMIT_AS, &as);
+  // No core file, and no other process of the user's may trace it.
+  const rlimit no_core{0, 0};
+  setrlimit(RLIMIT_CORE, &no_core);
+  prctl(PR_SET_DUMPABLE, 0);
   if (limits.sandbox) {
     if (const auto refused = EnterSandbox({kChannelFd, Readable(job.image)})) {
       MessageWriter m(MessageKind::kSandboxRefused);
-      out.Send(m.Text(*refused));
+      out.Send(m.Text(FitText(*refused, kMaxProblem)));
       _exit(0);
     }
   }
-  RunJob(job, out);
+  if (!(job.list && CannotOpen(job, out))) RunJob(job, out);
   _exit(0);
 }
 
@@ -173,7 +189,7 @@ void WorkerChannel::Send(MessageWriter& message) const {
   }
 }
 
-WorkerOutcome RunWorker(const WorkerLimits& limits, const WorkerJob& job,
+WorkerOutcome RunWorker(const WorkerLimits& limits, const WorkerJob& job, Duration& image_left,
                         const std::function<Verdict(const Message&)>& on_message) {
   int ends[2];
   if (pipe2(ends, O_CLOEXEC) != 0) return {WorkerEnd::kExited, -1, {}};
@@ -198,12 +214,14 @@ WorkerOutcome RunWorker(const WorkerLimits& limits, const WorkerJob& job,
   MessageStream stream(on_message);
   bool broken = false;
   std::vector<std::uint8_t> chunk(1 << 16);
-  while (!broken && left > Clock::duration::zero()) {
+  while (!broken && left > Clock::duration::zero() && image_left > Clock::duration::zero()) {
     pollfd p{fd, POLLIN, 0};
-    const auto ms = std::chrono::ceil<std::chrono::milliseconds>(left).count();
+    const auto ms = std::chrono::ceil<std::chrono::milliseconds>(std::min(left, image_left)).count();
     const auto start = Clock::now();
     const int ready = poll(&p, 1, static_cast<int>(std::min<long long>(ms, INT_MAX)));
-    left -= Clock::now() - start;
+    const Clock::duration waited = Clock::now() - start;
+    left -= waited;
+    image_left -= waited;
     if (ready < 0 && errno == EINTR) continue;
     if (ready <= 0) break;
     const ssize_t n = read(fd, chunk.data(), chunk.size());
@@ -220,9 +238,16 @@ WorkerOutcome RunWorker(const WorkerLimits& limits, const WorkerJob& job,
     Kill(pid);
     return {WorkerEnd::kIncoherent, 0, {}};
   }
-  if (left <= Clock::duration::zero() || !Reap(pid, status, left)) {
+  const auto reaped_at = Clock::now();
+  const bool reaped = Reap(pid, status, std::max(std::min(left, image_left), Clock::duration::zero()));
+  image_left -= Clock::now() - reaped_at;
+  if (!reaped) {
     Kill(pid);
-    return {WorkerEnd::kTimedOut, 0, {}};
+    return {image_left <= Clock::duration::zero() && left > Clock::duration::zero()
+                ? WorkerEnd::kImageTimedOut
+                : WorkerEnd::kTimedOut,
+            0,
+            {}};
   }
   if (WIFSIGNALED(status)) {
     const int sig = WTERMSIG(status);

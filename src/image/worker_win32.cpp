@@ -91,7 +91,9 @@ Handle RestrictedToken() {
 }
 
 // The job object: the worker dies with it (and so with the output process),
-// starts no process of its own, and commits no more than the limit.
+// starts no process of its own, commits no more than the limit, and reaches
+// no other process through the desktop. (Its low integrity keeps it from
+// opening the processes of a user's ordinary programs.)
 Handle MakeJob(const WorkerLimits& limits) {
   Handle job(CreateJobObjectW(nullptr, nullptr));
   if (job.h == nullptr) return job;
@@ -102,6 +104,14 @@ Handle MakeJob(const WorkerLimits& limits) {
   info.BasicLimitInformation.ActiveProcessLimit = 1;
   info.ProcessMemoryLimit = static_cast<SIZE_T>(limits.memory_limit_mib << 20);
   SetInformationJobObject(job.h, JobObjectExtendedLimitInformation, &info, sizeof info);
+  // Nothing of the desktop: no other process's windows (their messages
+  // reach those processes), no clipboard, no system settings, no log-off.
+  JOBOBJECT_BASIC_UI_RESTRICTIONS ui{};
+  ui.UIRestrictionsClass = JOB_OBJECT_UILIMIT_HANDLES | JOB_OBJECT_UILIMIT_READCLIPBOARD |
+                           JOB_OBJECT_UILIMIT_WRITECLIPBOARD | JOB_OBJECT_UILIMIT_SYSTEMPARAMETERS |
+                           JOB_OBJECT_UILIMIT_DISPLAYSETTINGS | JOB_OBJECT_UILIMIT_GLOBALATOMS |
+                           JOB_OBJECT_UILIMIT_DESKTOP | JOB_OBJECT_UILIMIT_EXITWINDOWS;
+  SetInformationJobObject(job.h, JobObjectBasicUIRestrictions, &ui, sizeof ui);
   return job;
 }
 
@@ -199,7 +209,7 @@ void WorkerChannel::Send(MessageWriter& message) const {
   if (!WriteAll(reinterpret_cast<HANDLE>(handle_), frame.data(), frame.size())) ExitProcess(1);
 }
 
-WorkerOutcome RunWorker(const WorkerLimits& limits, const WorkerJob& job,
+WorkerOutcome RunWorker(const WorkerLimits& limits, const WorkerJob& job, Duration& image_left,
                         const std::function<Verdict(const Message&)>& on_message) {
   const WorkerOutcome failed{WorkerEnd::kExited, -1, {}};
   // The device is opened here, where the rights are: a worker at low
@@ -289,7 +299,7 @@ WorkerOutcome RunWorker(const WorkerLimits& limits, const WorkerJob& job,
   Handle event(CreateEventW(nullptr, TRUE, FALSE, nullptr));
   ConnectNamedPipe(reader.h, nullptr);  // the worker's end is open already
   std::vector<std::uint8_t> chunk(1 << 16);
-  while (!broken && left > Clock::duration::zero()) {
+  while (!broken && left > Clock::duration::zero() && image_left > Clock::duration::zero()) {
     OVERLAPPED overlapped{};
     overlapped.hEvent = event.h;
     ResetEvent(event.h);
@@ -298,11 +308,12 @@ WorkerOutcome RunWorker(const WorkerLimits& limits, const WorkerJob& job,
         GetLastError() != ERROR_IO_PENDING) {
       break;  // the worker closed its end: it is done, or gone
     }
-    const auto ms = std::chrono::ceil<std::chrono::milliseconds>(left).count();
+    const auto ms = std::chrono::ceil<std::chrono::milliseconds>(std::min(left, image_left)).count();
     const auto start = Clock::now();
     const DWORD waited =
         WaitForSingleObject(event.h, static_cast<DWORD>(std::min<long long>(ms, 0x7FFFFFFF)));
     left -= Clock::now() - start;
+    image_left -= Clock::now() - start;
     if (waited != WAIT_OBJECT_0) {
       CancelIo(reader.h);
       GetOverlappedResult(reader.h, &overlapped, &got, TRUE);
@@ -323,12 +334,18 @@ WorkerOutcome RunWorker(const WorkerLimits& limits, const WorkerJob& job,
     end();
     return {WorkerEnd::kIncoherent, 0, {}};
   }
-  const auto ms = std::chrono::ceil<std::chrono::milliseconds>(left).count();
-  if (left <= Clock::duration::zero() ||
-      WaitForSingleObject(worker.h, static_cast<DWORD>(std::max<long long>(ms, 0))) !=
-          WAIT_OBJECT_0) {
+  const auto ms = std::chrono::ceil<std::chrono::milliseconds>(std::min(left, image_left)).count();
+  const auto reaping = Clock::now();
+  const bool exited = WaitForSingleObject(worker.h, static_cast<DWORD>(std::max<long long>(ms, 0))) ==
+                      WAIT_OBJECT_0;
+  image_left -= Clock::now() - reaping;
+  if (!exited) {
     end();
-    return {WorkerEnd::kTimedOut, 0, {}};
+    return {image_left <= Clock::duration::zero() && left > Clock::duration::zero()
+                ? WorkerEnd::kImageTimedOut
+                : WorkerEnd::kTimedOut,
+            0,
+            {}};
   }
   DWORD code = 0;
   GetExitCodeProcess(worker.h, &code);
@@ -361,7 +378,7 @@ std::optional<int> WorkerMain(int argc, const wchar_t* const* argv) {
   MessageReader r(m->body, m->size);
   WorkerJob job;
   std::uint64_t count = 0;
-  if (!r.Text(job.image) || !r.Flag(job.list) || !r.U64(count) || count > kMaxJob) return 1;
+  if (!r.Text(job.image, kMaxJob) || !r.Flag(job.list) || !r.U64(count) || count > kMaxJob) return 1;
   job.offsets.resize(static_cast<std::size_t>(count));
   for (std::uint64_t& offset : job.offsets) {
     if (!r.U64(offset)) return 1;

@@ -25,6 +25,7 @@ import subprocess
 import sys
 import tempfile
 import time
+import zlib
 
 HERE = os.path.dirname(os.path.abspath(__file__))
 SOURCE = os.path.dirname(os.path.dirname(HERE))
@@ -271,6 +272,15 @@ def check_all(c, work, args):
         got = c.run("--image", "--json", name)
         c.expect(f"{name} against disk.raw", got, (status, out.replace('"disk.raw', '"' + json.dumps(name, ensure_ascii=False)[1:-1])))
 
+    # Evidence reached through symbolic links, the sandbox on: an image linked
+    # from another folder, and a split E01 whose folder is a link.
+    os.mkdir(os.path.join(work, "case"))
+    os.symlink(disk, os.path.join(work, "case", "disk.img"))
+    os.symlink(os.path.join(work, "e01"), os.path.join(work, "linked"))
+    for name in ("case/disk.img", "linked/disk.E01"):
+        got = c.run("--image", "--json", name)
+        c.expect(f"{name}, a symbolic link", got, (status, out.replace('"disk.raw', '"' + name)))
+
     # A bare FAT32 file system, no partition table: one volume at offset 0.
     fat_image(os.path.join(work, "bare.img"), 40 * MIB, {"/events.dat": esp_log})
     check_found_logs(c, "bare.img", [("@0:/events.dat", esp_log)])
@@ -303,6 +313,7 @@ def check_all(c, work, args):
 
     check_bad_images(c, work, disk, esp)
     check_contained(c, work, args)
+    check_bounded(c, work)
 
 
 def check_found_logs(c, image, found):
@@ -507,9 +518,9 @@ def check_contained(c, work, args):
         with open(f"/proc/{pid}/status") as f:
             status_lines = f.read()
         if not args.no_sandbox and not c.windows:
-            confined = [re.search(rf"^{key}:\s*(\d+)", status_lines, re.M).group(1)
-                        for key in ("NoNewPrivs", "Seccomp")]
-            c.expect("the confinement of a worker", confined, ["1", "2"])
+            keys = ("NoNewPrivs", "Seccomp") + (("CapEff",) if os.geteuid() == 0 else ())
+            confined = [re.search(rf"^{key}:\s*([0-9a-f]+)", status_lines, re.M).group(1) for key in keys]
+            c.expect("the confinement of a worker", confined, ["1", "2", "0000000000000000"][:len(keys)])
         # Wine takes the signal as an exception only in a thread of the
         # program's own, so there it may take more than one.
         for _ in range(100 if c.windows else 1):
@@ -542,6 +553,93 @@ def check_contained(c, work, args):
             if form == "csv":
                 out = out.split("\r\n", 1)[1]
             c.expect(f"a search out of memory, in {form}", (status, out), (1, want))
+
+
+def crc32(data):
+    return zlib.crc32(data) & 0xFFFFFFFF
+
+
+def gpt_disk(path, size, partitions, entries=128):
+    """A GPT disk of `size` bytes written here, CRCs and backup included (the
+    partitioning tools refuse partitions that overlap): each partition
+    (first sector, last sector, name) gets an entry."""
+    sectors = size // SECTOR
+    table_sectors = (entries * 128 + SECTOR - 1) // SECTOR
+    table = bytearray(table_sectors * SECTOR)
+    for i, (first, last, name) in enumerate(partitions):
+        entry = (bytes.fromhex("a2a0d0ebe5b9334487c068b6b72699c7")  # basic data
+                 + i.to_bytes(4, "little") + bytes(12) + first.to_bytes(8, "little") + last.to_bytes(8, "little")
+                 + bytes(8) + name.encode("utf-16-le").ljust(72, b"\0"))
+        table[i * 128:(i + 1) * 128] = entry
+    entries_crc = crc32(bytes(table[:entries * 128]))
+
+    def header(mine, other, table_at):
+        h = bytearray(b"EFI PART" + (0x10000).to_bytes(4, "little") + (92).to_bytes(4, "little") + bytes(8)
+                      + mine.to_bytes(8, "little") + other.to_bytes(8, "little")
+                      + (2 + table_sectors).to_bytes(8, "little")
+                      + (sectors - 2 - table_sectors).to_bytes(8, "little") + bytes(range(16))
+                      + table_at.to_bytes(8, "little") + entries.to_bytes(4, "little")
+                      + (128).to_bytes(4, "little") + entries_crc.to_bytes(4, "little"))
+        h[16:20] = crc32(bytes(h)).to_bytes(4, "little")
+        return bytes(h).ljust(SECTOR, b"\0")
+
+    mbr = bytearray(SECTOR)
+    mbr[446:462] = bytes([0, 0, 2, 0, 0xEE, 0xFF, 0xFF, 0xFF]) + (1).to_bytes(4, "little") + \
+        min(sectors - 1, 0xFFFFFFFF).to_bytes(4, "little")
+    mbr[510:512] = b"\x55\xaa"
+    with open(path, "wb") as f:
+        f.truncate(size)
+        f.write(mbr + header(1, sectors - 1, 2) + table)
+        f.seek((sectors - 1 - table_sectors) * SECTOR)
+        f.write(table + header(sectors - 1, 1, sectors - 1 - table_sectors))
+
+
+def check_bounded(c, work):
+    """What an image claims costs a bounded time: a table that repeats one
+    stalling volume costs one search, and --image-time-limit bounds the
+    search of many; and a batch killed while it waits keeps what it had
+    finished."""
+    with open(os.path.join(work, "stall.img"), "rb") as f:
+        stall = f.read()
+    first = 2048
+    repeats = os.path.join(work, "repeats.raw")
+    gpt_disk(repeats, 5 * MIB, [(first, first + len(stall) // SECTOR - 1, "stall")] * 1024, entries=1024)
+    place(repeats, os.path.join(work, "stall.img"), first)
+    status, out = c.run("--image", "--json", "--time-limit", "2", "repeats.raw")
+    problems = [json.loads(line)["problem"] for line in out.splitlines() if '"record":"volume"' in line]
+    c.expect("a table that repeats one stalling volume",
+             (status, problems[:2], len(problems), set(problems[1:])),
+             (1, ["The search of this volume took longer than 2 s", "Same start as partition 1 (stall), searched once"],
+              1024, {"Same start as partition 1 (stall), searched once"}))
+
+    many = os.path.join(work, "many.raw")
+    starts = [first + i * len(stall) // SECTOR for i in range(5)]
+    gpt_disk(many, 32 * MIB, [(s, s + len(stall) // SECTOR - 1, f"stall {i}") for i, s in enumerate(starts)])
+    for s in starts:
+        place(many, os.path.join(work, "stall.img"), s)
+    status, out = c.run("--image", "--json", "--time-limit", "2", "--image-time-limit", "5", "many.raw")
+    problems = [json.loads(line)["problem"] for line in out.splitlines() if '"record":"volume"' in line]
+    kinds = [("volume" if "took longer than 2 s" in p else "whole" if "not searched whole" in p
+              else "not" if p.startswith("Not searched: the search of this image took longer than 5 s") else p)
+             for p in problems]
+    want = ["volume", "volume", "whole", "not", "not"]
+    if c.windows:  # a worker's start counts there, and takes seconds
+        kinds = sorted(set(kinds))
+        want = sorted({"volume", "whole", "not"} & set(kinds)) if "not" in kinds else want
+    c.expect("five stalling volumes under --image-time-limit 5", (status, kinds), (1, want))
+
+    # A batch killed while its second image's worker stalls: the first
+    # image's records are in the output file, whole.
+    alone = c.run("--image", "--json", "bare.img")[1]
+    with open(os.path.join(work, "killed.jsonl"), "wb") as out_file:
+        tool = subprocess.Popen(c.command(["--image", "--json", "bare.img", "stall.img", "ext.img"]),
+                                cwd=work, env=c.env(), stdout=out_file, stderr=subprocess.DEVNULL)
+        if worker_of(tool, c.windows) is None:
+            c.failures.append("no worker of the stalling search was found")
+        tool.kill()
+        tool.wait()
+    with open(os.path.join(work, "killed.jsonl"), encoding="utf-8") as f:
+        c.expect("a batch killed while it waits", f.read(), alone)
 
 
 if __name__ == "__main__":

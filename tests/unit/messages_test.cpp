@@ -24,7 +24,7 @@ TEST(FrameBuffer, GivesAFrameOnlyWhenWholeWhateverThePieces) {
     MessageReader r(m->body, m->size);
     std::string path;
     std::uint64_t address = 0;
-    EXPECT_TRUE(r.Text(path) && r.U64(address) && r.Done());
+    EXPECT_TRUE(r.Text(path, kMaxPath) && r.U64(address) && r.Done());
     EXPECT_EQ(path, "/EFI/a.dat");
     EXPECT_EQ(address, 66u);
     EXPECT_FALSE(broken);
@@ -62,7 +62,7 @@ TEST(MessageReader, RefusesWhatDoesNotHoldTogether) {
   for (const Case& c : cases) {
     MessageReader r(c.body.data(), c.body.size());
     std::string text = "kept";
-    EXPECT_FALSE(r.Text(text)) << c.name;
+    EXPECT_FALSE(r.Text(text, kMaxPath)) << c.name;
     EXPECT_EQ(text, "kept") << c.name;
     std::uint8_t b = 0;
     EXPECT_FALSE(r.U8(b)) << c.name;

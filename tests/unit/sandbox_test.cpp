@@ -2,12 +2,15 @@
 
 #include <fcntl.h>
 #include <gtest/gtest.h>
+#include <sys/prctl.h>
 #include <sys/socket.h>
+#include <sys/stat.h>
 #include <sys/syscall.h>
 #include <sys/wait.h>
 #include <unistd.h>
 
 #include <cerrno>
+#include <csignal>
 #include <cstdio>
 #include <cstdlib>
 #include <filesystem>
@@ -82,7 +85,7 @@ TEST(Sandbox, KillsWhatReadingAnImageNeverDoesAndRefusesWriting) {
        false},
   };
   for (const Attempt& attempt : attempts) {
-    const int status = UnderPolicy(attempt, inside.string(), outside);
+    const int status = UnderPolicy(attempt, image, outside);
     if (WIFEXITED(status) && WEXITSTATUS(status) == kNoSandbox) {
       GTEST_SKIP() << "no system-call filter here";
     }
@@ -108,15 +111,118 @@ TEST(Sandbox, KillsWhatReadingAnImageNeverDoesAndRefusesWriting) {
        [](int channel, const std::string&) { return write(channel, "x", 1) == 1; }, false},
   };
   for (const Attempt& attempt : allowed) {
-    const int status = UnderPolicy(attempt, inside.string(), outside);
+    const int status = UnderPolicy(attempt, image, outside);
     EXPECT_TRUE(WIFEXITED(status) && WEXITSTATUS(status) == kDone) << attempt.name;
   }
   if (landlock >= 1) {
-    const Attempt elsewhere{
-        "reading outside",
-        [](int, const std::string& other) { return open(other.c_str(), O_RDONLY) >= 0; }, false};
-    const int status = UnderPolicy(elsewhere, inside.string(), outside);
-    EXPECT_TRUE(WIFEXITED(status) && WEXITSTATUS(status) == kRefused) << elsewhere.name;
+    // A file beside the image's, and one in another folder.
+    for (const std::string& other : {(inside / "beside.txt").string(), outside}) {
+      std::FILE* f = std::fopen(other.c_str(), "w");
+      std::fclose(f);
+      const Attempt elsewhere{
+          "reading another file",
+          [](int, const std::string& file) { return open(file.c_str(), O_RDONLY) >= 0; }, false};
+      const int status = UnderPolicy(elsewhere, image, other);
+      EXPECT_TRUE(WIFEXITED(status) && WEXITSTATUS(status) == kRefused) << other;
+    }
+  } else {
+    std::printf("no Landlock here: files beside the image are not checked\n");
+  }
+  std::filesystem::remove_all(base);
+}
+
+volatile sig_atomic_t signalled = 0;
+
+// Whether a child that makes a pipe's reading end signal this process
+// (F_SETOWN, F_SETSIG, O_ASYNC), after `confine`, gets the signal sent when
+// data arrives. The child's exit status comes back in `status`.
+bool SignalledThroughPipe(const std::function<void(int)>& confine, int& status) {
+  signalled = 0;
+  struct sigaction on_usr1 {};
+  on_usr1.sa_handler = [](int) { signalled = 1; };
+  sigaction(SIGUSR1, &on_usr1, nullptr);
+  int p[2];
+  EXPECT_EQ(pipe(p), 0);
+  const pid_t parent = getpid();
+  const pid_t pid = fork();
+  if (pid == 0) {
+    confine(p[1]);
+    const bool set = fcntl(p[0], F_SETOWN, parent) == 0 && fcntl(p[0], F_SETSIG, SIGUSR1) == 0 &&
+                     fcntl(p[0], F_SETFL, O_ASYNC) == 0;
+    _exit(set ? kDone : kRefused);
+  }
+  waitpid(pid, &status, 0);
+  EXPECT_EQ(write(p[1], "x", 1), 1);
+  for (int i = 0; i < 50 && signalled == 0; ++i) usleep(2000);
+  close(p[0]);
+  close(p[1]);
+  signal(SIGUSR1, SIG_DFL);
+  return signalled != 0;
+}
+
+TEST(Sandbox, NoSignalReachesAnotherProcess) {
+  int status = 0;
+  // Unconfined, the pipe delivers the signal: the check below can fail.
+  ASSERT_TRUE(SignalledThroughPipe([](int) {}, status));
+  // The whole policy: the filter refuses or kills the attempt.
+  EXPECT_FALSE(SignalledThroughPipe(
+      [](int channel) {
+        if (EnterSandbox({channel, {}})) _exit(kNoSandbox);
+      },
+      status));
+  EXPECT_TRUE((WIFSIGNALED(status) && WTERMSIG(status) == SIGSYS) ||
+              (WIFEXITED(status) && WEXITSTATUS(status) == kRefused));
+  // Landlock alone, where it scopes signals: the descriptor is set, and the
+  // signal still stays inside the child's domain.
+  const long abi = syscall(SYS_landlock_create_ruleset, nullptr, 0, 1U);
+  if (abi < 6) GTEST_SKIP() << "Landlock " << abi << " does not scope signals here";
+  EXPECT_FALSE(SignalledThroughPipe(
+      [](int channel) {
+        prctl(PR_SET_NO_NEW_PRIVS, 1, 0, 0, 0);
+        if (RestrictWithLandlock({channel, {}}) < 6) _exit(kNoSandbox);
+      },
+      status));
+  EXPECT_TRUE(WIFEXITED(status) && WEXITSTATUS(status) == kDone);
+}
+
+// A root user's worker keeps no capability; reading files it does not own
+// stays only where its image needs it.
+TEST(Sandbox, KeepsNoCapability) {
+  if (geteuid() != 0) GTEST_SKIP() << "not root: there is no capability to drop";
+  const std::filesystem::path base =
+      std::filesystem::temp_directory_path() / ("caps_test_" + std::to_string(getpid()));
+  std::filesystem::create_directories(base);
+  const std::string own = (base / "own.img").string();
+  const std::string other = (base / "other.img").string();
+  for (const std::string& file : {own, other}) std::fclose(std::fopen(file.c_str(), "w"));
+  ASSERT_EQ(chown(other.c_str(), 65534, 65534), 0);
+  ASSERT_EQ(chmod(other.c_str(), 0600), 0);
+  for (const auto& [image, want] : {std::pair<std::string, const char*>{own, "0000000000000000"},
+                                    {other, "0000000000000004"}}) {
+    int go[2];
+    ASSERT_EQ(pipe(go), 0);
+    const pid_t pid = fork();
+    if (pid == 0) {
+      close(go[1]);
+      if (EnterSandbox({go[0], {image}})) _exit(kNoSandbox);
+      char c = 0;
+      _exit(read(go[0], &c, 1) == 1 ? kDone : kRefused);
+    }
+    close(go[0]);
+    usleep(100000);
+    std::string caps;
+    std::FILE* f = std::fopen(("/proc/" + std::to_string(pid) + "/status").c_str(), "r");
+    char line[256];
+    while (f != nullptr && std::fgets(line, sizeof line, f) != nullptr) {
+      if (std::string(line).starts_with("CapEff:")) caps = std::string(line + 7);
+    }
+    if (f != nullptr) std::fclose(f);
+    EXPECT_EQ(write(go[1], "x", 1), 1);
+    close(go[1]);
+    int status = 0;
+    waitpid(pid, &status, 0);
+    if (WIFEXITED(status) && WEXITSTATUS(status) == kNoSandbox) GTEST_SKIP() << "no sandbox here";
+    EXPECT_NE(caps.find(want), std::string::npos) << image << ": " << caps;
   }
   std::filesystem::remove_all(base);
 }
