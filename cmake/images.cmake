@@ -111,13 +111,22 @@ endif()
 if(quenthar_images)
   message(STATUS "Disk images: read with libtsk")
   # The image libraries run only in the workers; this side checks what they send.
-  add_library(quenthar_image STATIC src/image/image_search.cpp src/image/messages.cpp
-              src/image/tsk_search.cpp src/image/worker.cpp)
+  # Two halves: the containment (the workers' processes, their sandbox and
+  # channel, and the output process's checks of what they send), and the
+  # search inside a worker, each image library a layer of its own.
+  add_library(quenthar_image STATIC
+    src/image/containment/image_search.cpp src/image/containment/messages.cpp
+    src/image/containment/message_stream.cpp
+    src/image/search/worker_search.cpp src/image/search/image_formats.cpp
+    src/image/search/volume_system.cpp src/image/search/file_system.cpp
+    src/image/search/tsk_library.cpp src/image/search/tsk_adapter.cpp)
   if(WIN32)
-    target_sources(quenthar_image PRIVATE src/image/worker_win32.cpp src/image/sha256_bcrypt.cpp)
+    target_sources(quenthar_image PRIVATE src/image/containment/worker_win32.cpp
+                   src/image/containment/sha256_bcrypt.cpp src/image/search/device_win32.cpp)
   else()
-    target_sources(quenthar_image PRIVATE src/image/worker_posix.cpp src/image/image_files.cpp
-                   src/image/sandbox_linux.cpp src/image/sha256_openssl.cpp)
+    target_sources(quenthar_image PRIVATE src/image/containment/worker_posix.cpp
+                   src/image/containment/image_files.cpp src/image/containment/sandbox_linux.cpp
+                   src/image/containment/sha256_openssl.cpp)
   endif()
   if(QUENTHAR_SANITIZE)
     target_compile_definitions(quenthar_image PRIVATE QUENTHAR_SANITIZED=1)
@@ -126,7 +135,7 @@ if(quenthar_images)
   endif()
   if(QUENTHAR_STATIC_PROGRAM AND NOT WIN32)
     # After the archives that call them, so that the linker takes them.
-    add_library(quenthar_no_network STATIC src/image/no_network.cpp)
+    add_library(quenthar_no_network STATIC src/image/search/no_network.cpp)
     find_package(Threads REQUIRED)
     list(APPEND image_libraries quenthar_no_network Threads::Threads ${CMAKE_DL_LIBS})
   endif()

@@ -1,8 +1,7 @@
 #include "app/command_line.h"
 
+#include <cstdint>
 #include <string_view>
-
-#include "app/images.h"
 
 namespace quenthar {
 namespace {
@@ -31,11 +30,6 @@ CommandLine UsageError(const std::string& message) {
   return {Action::kUsage, Form::kText, {}, "quenthar: " + message + "\n", false, {}};
 }
 
-CommandLine Report(Form form, std::vector<const platform::ArgChar*> paths, bool images = false,
-                   ImageLimits limits = {}) {
-  return {Action::kReport, form, std::move(paths), {}, images, limits};
-}
-
 // A whole number from 1 to `max`, in decimal digits only.
 bool ParseWhole(const platform::ArgChar* arg, std::uint64_t max, std::uint64_t& value) {
   value = 0;
@@ -48,23 +42,25 @@ bool ParseWhole(const platform::ArgChar* arg, std::uint64_t max, std::uint64_t& 
   return value >= 1;
 }
 
-// The image search's options: each is refused without --image.
 constexpr std::string_view kNoSandbox = "--no-sandbox";
 
-// The image search's options that take a number.
+// The image search's options that take a number; each is refused without
+// --image.
 struct NumberOption {
   std::string_view name;
   std::string_view unit;
   std::uint64_t max;
-  void (*set)(ImageLimits&, std::uint64_t);  // a value from 1 to max
+  void (*set)(image::SearchLimits&, std::uint64_t);  // a value from 1 to max
 };
 constexpr NumberOption kNumberOptions[] = {
-    {"--time-limit", "seconds", kMaxTimeLimit,
-     [](ImageLimits& l, std::uint64_t v) { l.time_limit_s = static_cast<unsigned>(v); }},
-    {"--image-time-limit", "seconds", kMaxImageTimeLimit,
-     [](ImageLimits& l, std::uint64_t v) { l.image_time_limit_s = static_cast<unsigned>(v); }},
-    {"--memory-limit", "MiB", kMaxMemoryLimit,
-     [](ImageLimits& l, std::uint64_t v) { l.memory_limit_mib = v; }},
+    {"--time-limit", "seconds", image::kMaxTimeLimit,
+     [](image::SearchLimits& l, std::uint64_t v) { l.time_limit_s = static_cast<unsigned>(v); }},
+    {"--image-time-limit", "seconds", image::kMaxImageTimeLimit,
+     [](image::SearchLimits& l, std::uint64_t v) {
+       l.image_time_limit_s = static_cast<unsigned>(v);
+     }},
+    {"--memory-limit", "MiB", image::kMaxMemoryLimit,
+     [](image::SearchLimits& l, std::uint64_t v) { l.memory_limit_mib = v; }},
 };
 
 const NumberOption* NumberOptionOf(const platform::ArgChar* arg) {
@@ -79,34 +75,24 @@ std::string NeedsWhole(const NumberOption& option) {
          " from 1 to " + std::to_string(option.max);
 }
 
-
-// --image, where the build cannot read images, or without an image.
-CommandLine ImageUsageError() {
-  return UsageError(ReadsImages() ? "no image given" : "--image is not available in this build");
+// Whether the argument is exactly one of the options.
+bool IsOption(const platform::ArgChar* arg) {
+  return IsHelp(arg) || IsVersion(arg) || Is(arg, "--json") || Is(arg, "--csv") ||
+         Is(arg, "--image") || Is(arg, kNoSandbox) || NumberOptionOf(arg) != nullptr;
 }
 
 }  // namespace
 
-CommandLine ParseCommandLine(int argc, const platform::ArgChar* const* argv) {
+CommandLine ParseCommandLine(int argc, const platform::ArgChar* const* argv, bool reads_images) {
   if (argc < 2) return Just(Action::kUsage);
-  if (argc == 2) {
-    // One argument stays a path, as it always was, unless it is one of these.
-    const platform::ArgChar* arg = argv[1];
-    if (IsHelp(arg)) return Just(Action::kHelp);
-    if (IsVersion(arg)) return Just(Action::kVersion);
-    if (Is(arg, "--json") || Is(arg, "--csv")) return UsageError("no log file given");
-    if (Is(arg, "--image")) return ImageUsageError();
-    if (const NumberOption* option = NumberOptionOf(arg)) return UsageError(NeedsWhole(*option));
-    if (Is(arg, kNoSandbox)) return UsageError("--no-sandbox is only for --image");
-    return Report(Form::kText, {arg});
-  }
-
+  // One argument stays a path, as it always was, unless it is an option.
+  const bool lone = argc == 2;
   bool help = false;
   bool version = false;
   bool json = false;
   bool csv = false;
   bool images = false;
-  ImageLimits limits;
+  image::SearchLimits limits;
   std::string bad_value;          // the first image option without its number
   std::string_view image_option;  // the first image option given
   const platform::ArgChar* unknown = nullptr;
@@ -114,7 +100,7 @@ CommandLine ParseCommandLine(int argc, const platform::ArgChar* const* argv) {
   bool options_ended = false;
   for (int i = 1; i < argc; ++i) {
     const platform::ArgChar* arg = argv[i];
-    if (options_ended || (arg[0] != '-' && !IsHelp(arg))) {
+    if (options_ended || (lone && !IsOption(arg)) || (arg[0] != '-' && !IsHelp(arg))) {
       paths.push_back(arg);
     } else if (IsHelp(arg)) {
       help = true;
@@ -153,16 +139,15 @@ CommandLine ParseCommandLine(int argc, const platform::ArgChar* const* argv) {
   if (json && csv) return UsageError("--json and --csv cannot be combined");
   const Form form = json ? Form::kJsonLines : csv ? Form::kCsv : Form::kText;
   if (images) {
-    if (!ReadsImages() || paths.empty()) return ImageUsageError();
-    return Report(form, std::move(paths), true, limits);
+    if (!reads_images) return UsageError("--image is not available in this build");
+    if (paths.empty()) return UsageError("no image given");
+    return {Action::kReport, form, std::move(paths), {}, true, limits};
   }
   if (!image_option.empty()) return UsageError(std::string(image_option) + " is only for --image");
-  if (json || csv) {
-    if (paths.empty()) return UsageError("no log file given");
-    return Report(form, std::move(paths));
-  }
-  if (paths.size() != 1) return Just(Action::kUsage);  // several logs need a structured form
-  return Report(Form::kText, std::move(paths));
+  if ((json || csv) && paths.empty()) return UsageError("no log file given");
+  // Several logs need a structured form.
+  if (form == Form::kText && paths.size() != 1) return Just(Action::kUsage);
+  return {Action::kReport, form, std::move(paths), {}, false, {}};
 }
 
 }  // namespace quenthar

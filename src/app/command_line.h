@@ -1,12 +1,12 @@
 // What the command line asks for.
 #pragma once
 
-#include <cstdint>
 #include <string>
 #include <vector>
 
+#include "image/limits.h"
 #include "platform/platform.h"
-#include "report/report.h"
+#include "report/form.h"
 
 namespace quenthar {
 
@@ -17,32 +17,20 @@ enum class Action {
   kReport,   // the report of `paths` (disk images when `images`), in `form`
 };
 
-/// How each search of a disk image is bounded and confined.
-struct ImageLimits {
-  unsigned time_limit_s = 600;            // --time-limit SECONDS
-  unsigned image_time_limit_s = 3600;     // --image-time-limit SECONDS
-  std::uint64_t memory_limit_mib = 1024;  // --memory-limit MIB
-  bool sandbox = true;                    // not with --no-sandbox
-};
-
-inline constexpr unsigned kMaxTimeLimit = 86400;
-inline constexpr unsigned kMaxImageTimeLimit = 604800;
-inline constexpr std::uint64_t kMaxMemoryLimit = 1u << 20;
-
 struct CommandLine {
   Action action = Action::kUsage;
   Form form = Form::kText;
   std::vector<const platform::ArgChar*> paths;
   std::string message;
   bool images = false;
-  ImageLimits limits;
+  image::SearchLimits limits;
 };
 
-/// Reads the arguments (argv[0] is the program). One argument is a log's path
-/// unless it is exactly an option that needs no path, or one that needs more
-/// (--json, --csv, --image and the image search's options); with more,
-/// options may stand anywhere before "--" and every argument after it is a
-/// path.
-CommandLine ParseCommandLine(int argc, const platform::ArgChar* const* argv);
+/// Reads the arguments (argv[0] is the program), for a build that reads disk
+/// images or not. Options may stand anywhere before "--"; every argument
+/// after it is a path. One argument alone is a log's path unless it is
+/// exactly an option: one that needs no path (help, version), or one that
+/// needs more, which is refused.
+CommandLine ParseCommandLine(int argc, const platform::ArgChar* const* argv, bool reads_images);
 
 }  // namespace quenthar

@@ -1,19 +1,15 @@
 #include "app/driver.h"
 
-#include <array>
-#include <memory>
+#include <cstdio>
 #include <string_view>
 
 #include "app/command_line.h"
+#include "app/exit_status.h"
 #include "app/images.h"
-#include "log/loaded_log.h"
+#include "app/log_report.h"
 
 namespace quenthar {
 namespace {
-
-// A stream that cannot seek is read this far: one byte more than the longer
-// form tells a longer stream from a log.
-constexpr std::size_t kStreamLimit = static_cast<std::size_t>(kSystemLog.file_size) + 1;
 
 constexpr std::string_view kUsageLine = "Usage: quenthar.exe quentharfile\n";
 
@@ -56,12 +52,12 @@ constexpr std::string_view kHelpImageLimits =
     "                 cannot set one up (qemu's user mode); the limits stay\n";
 #if defined(_WIN32)
 // Live response: the EFI system partition has no drive letter.
-constexpr char kHelpLiveDisk[] =
+constexpr std::string_view kHelpLiveDisk =
     "                 A disk is read live, as an administrator:\n"
     "                 quenthar --image --json \\\\.\\PhysicalDrive0 (every partition,\n"
     "                 the EFI system partition included), or \\\\.\\C: (one volume)\n";
 #else
-constexpr char kHelpLiveDisk[] = "";  // an array: a view of it is never null
+constexpr std::string_view kHelpLiveDisk = "";  // an array: a view of it is never null
 #endif
 constexpr std::string_view kHelpRest =
     "  -h, --help     print this help and exit\n"
@@ -72,11 +68,11 @@ constexpr std::string_view kHelpRest =
     "Exit status: 0 when every log was reported; 1 when one could not be, or\n"
     "standard output could not be written; -1 for a wrong command line.\n";
 
-void PutHelp(Output& out) {
+void PutHelp(Output& out, bool reads_images) {
   out.Put(kHelpUsage);
-  if (ReadsImages()) out.Put(kHelpImageUsage);
+  if (reads_images) out.Put(kHelpImageUsage);
   out.Put(kHelpOptions);
-  if (ReadsImages()) {
+  if (reads_images) {
     out.Put(kHelpImageOption);
     out.Put(kHelpLiveDisk);
     out.Put(kHelpImageLimits);
@@ -84,56 +80,7 @@ void PutHelp(Output& out) {
   out.Put(kHelpRest);
 }
 
-struct FileCloser {
-  void operator()(std::FILE* f) const { std::fclose(f); }
-};
-using File = std::unique_ptr<std::FILE, FileCloser>;
-
-// Reads exactly n bytes at the stream's position; false on a short read.
-bool ReadExactly(std::FILE* stream, std::uint8_t* into, std::size_t n) {
-  return std::fread(into, 1, n, stream) == n;
-}
-
-int ReportLogFile(Renderer& r, const platform::ArgChar* path) {
-  const platform::Input input = platform::OpenForReading(path, kStreamLimit);
-  if (input.stream == nullptr) {
-    Render(r, Problem::kCantOpenInput);
-    return kExitFailure;
-  }
-  return ReportLogStream(r, input);
-}
-
 }  // namespace
-
-int ReportLogStream(Renderer& r, const platform::Input& opened) {
-  File input(opened.stream);
-  const std::optional<LogForm> form = FormOfLength(platform::StreamLength(input.get()));
-  if (!form) {
-    Render(r, Problem::kInvalidSize);
-    return kExitFailure;
-  }
-  File output;
-  if (r.form == Form::kText) {
-    output.reset(platform::CreateEmptyFile("quenthar.log", opened.identity));  // left empty
-    if (!output) {
-      Render(r, Problem::kCantOpenOutput);
-      return kExitFailure;
-    }
-  }
-  std::array<std::uint8_t, LogHeader::kSize> raw{};
-  if (std::fseek(input.get(), static_cast<long>(form->header_offset), SEEK_SET) != 0 ||
-      !ReadExactly(input.get(), raw.data(), raw.size())) {
-    Render(r, Problem::kCantReadHeader);
-    input.reset();
-    return kExitFailure;
-  }
-  const LogHeader header = LogHeader::Decode(raw.data());
-  return ReportLoadedLog(r, *form, header, [&input](std::uint8_t* into, std::size_t n) {
-    const bool loaded = ReadExactly(input.get(), into, n);
-    input.reset();
-    return loaded;
-  });
-}
 
 OutputPlan PlanOutput(bool console, Form form) {
   if (console) return {true, false, TextEncoding::kUtf8};
@@ -141,8 +88,9 @@ OutputPlan PlanOutput(bool console, Form form) {
 }
 
 int RunTool(int argc, const platform::ArgChar* const* argv) {
-  if (const std::optional<int> worker = RunAsWorker(argc, argv)) return *worker;
-  const CommandLine command = ParseCommandLine(argc, argv);
+  if (const std::optional<int> worker = kImageReading.run_as_worker(argc, argv)) return *worker;
+  const bool reads_images = kImageReading.report != nullptr;
+  const CommandLine command = ParseCommandLine(argc, argv, reads_images);
   const OutputPlan plan = PlanOutput(platform::IsConsole(stdout), command.form);
   if (plan.binary) platform::SetBinaryMode(stdout);
   // Output collects the text; each of its writes goes straight through.
@@ -155,11 +103,11 @@ int RunTool(int argc, const platform::ArgChar* const* argv) {
       out.Put(kUsageLine);
       status = kExitUsage;
       break;
-    case Action::kHelp: PutHelp(out); break;
+    case Action::kHelp: PutHelp(out, reads_images); break;
     case Action::kVersion: out.Put("quenthar " QUENTHAR_VERSION "\n"); break;
     case Action::kReport: {
       if (command.images) {
-        status = ReportImages(out, plan.encoding, command, argv);
+        status = kImageReading.report(out, plan.encoding, command, argv);
         break;
       }
       Renderer r{command.form, out, plan.encoding, {}, {}};

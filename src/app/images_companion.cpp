@@ -1,21 +1,25 @@
+#include "app/exit_status.h"
 #include "app/images.h"
 
 namespace quenthar {
-
-std::optional<int> RunAsWorker(int /*argc*/, const platform::ArgChar* const* /*argv*/) {
-  return std::nullopt;
-}
-
-bool ReadsImages() { return true; }
+namespace {
 
 // The disk-image code is a program of its own, so that a report of a log
 // file does not pay for loading it: it runs in this process's place, on the
 // same command line.
-int ReportImages(Output& out, TextEncoding /*encoding*/, const CommandLine& /*command*/,
+int RunCompanion(Output& out, TextEncoding /*encoding*/, const CommandLine& /*command*/,
                  const platform::ArgChar* const* argv) {
   platform::ExecCompanion(QUENTHAR_IMAGE_COMPANION, argv);
   out.Put("quenthar: can't run " QUENTHAR_IMAGE_COMPANION "\n");
   return kExitFailure;
 }
+
+}  // namespace
+
+const ImageReading kImageReading{
+    [](int /*argc*/, const platform::ArgChar* const* /*argv*/) -> std::optional<int> {
+      return std::nullopt;
+    },
+    RunCompanion};
 
 }  // namespace quenthar

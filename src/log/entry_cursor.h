@@ -38,11 +38,6 @@ inline int OffsetOf(const EntryCursor& c) { return static_cast<int>(c.position -
   return true;
 }
 
-/// Advances by n bytes, or by what remains when fewer than n do.
-inline void SkipClamped(EntryCursor& c, std::size_t n) {
-  c.position += n < Remaining(c) ? n : Remaining(c);
-}
-
 /// Copies one fixed-size record out of the cursor and decodes it.
 /// Returns false and leaves the cursor untouched when the record does not fit.
 template <typename Record>

@@ -14,7 +14,6 @@ Payload DecodeLaunchPayload(EntryCursor& payload) {
   // The path is the rest of the payload: the payload cursor already ends
   // Size - 40 bytes in, or where the loaded bytes end.
   const ScannedText path = ScanUtf16Le(payload.position, Remaining(payload));
-  SkipClamped(payload, Remaining(payload));
   return LaunchPayload{e.start, e.guid, path.text};
 }
 

@@ -1,6 +1,7 @@
 // The one way report text leaves the program.
 #pragma once
 
+#include <algorithm>
 #include <charconv>
 #include <cstddef>
 #include <cstdint>
@@ -23,8 +24,9 @@ class Output {
   Output(const Output&) = delete;
   Output& operator=(const Output&) = delete;
 
+  /// Any text, an empty or null view too.
   void Put(std::string_view text) {
-    std::memcpy(Room(text.size()), text.data(), text.size());
+    std::copy(text.begin(), text.end(), Room(text.size()));
     used_ += text.size();
   }
 

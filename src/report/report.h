@@ -7,13 +7,12 @@
 #include "log/image_records.h"
 #include "log/loaded_log.h"
 #include "log/log_records.h"
+#include "report/form.h"
 #include "report/output.h"
 #include "report/problems.h"
 #include "report/text_forms.h"
 
 namespace quenthar {
-
-enum class Form { kText, kJsonLines, kCsv };
 
 /// Where the records of a run go, and how they are written.
 struct Renderer {

@@ -14,7 +14,9 @@ struct TooShortReport {
   std::string_view report;
 };
 
-// A payload too short for its event's layout, by event ID.
+// A payload too short for its event's layout, by event ID. "Invliad" is the
+// report's own spelling, kept on purpose: stored reports and the scripts that
+// read them match it.
 constexpr TooShortReport kTooShortTexts[] = {{1, "Invliad InitEntry\n"},
                                              {17, "Invalid LaunchEntry\n"},
                                              {18, "Invalid ReturnEntry\n"},
@@ -36,7 +38,7 @@ std::string_view TooShortText(std::uint32_t id) {
   for (const auto& t : kTooShortTexts) {
     if (t.id == id) return t.report;
   }
-  return "";  // not null: an empty piece is still copied
+  return {};
 }
 
 // "%4.4d-%2.2d-%2.2d %2.2d:%2.2d:%2.2d\n"

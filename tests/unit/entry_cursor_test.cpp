@@ -24,15 +24,6 @@ TEST(EntryCursor, FailedReadLeavesCursorUnchanged) {
   EXPECT_FALSE(CopyOut(c, out, 1));
 }
 
-TEST(EntryCursor, SkipStopsAtEnd) {
-  const std::uint8_t bytes[4] = {};
-  EntryCursor c = MakeCursor(bytes, bytes + 4);
-  SkipClamped(c, 3);
-  EXPECT_EQ(Remaining(c), 1u);
-  SkipClamped(c, 100);
-  EXPECT_EQ(Remaining(c), 0u);
-}
-
 TEST(Records, DecodeLittleEndianFields) {
   std::vector<std::uint8_t> raw(EntryHeader::kSize);
   for (std::size_t i = 0; i < raw.size(); ++i) raw[i] = static_cast<std::uint8_t>(i + 1);

@@ -1,4 +1,4 @@
-#include "image/sandbox.h"
+#include "image/containment/sandbox.h"
 
 #include <fcntl.h>
 #include <gtest/gtest.h>

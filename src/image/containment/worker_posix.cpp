@@ -18,10 +18,11 @@
 #include <string_view>
 #include <thread>
 
-#include "image/image_files.h"
-#include "image/sandbox.h"
-#include "image/tsk_search.h"
-#include "image/worker.h"
+#include "image/containment/channel.h"
+#include "image/containment/image_files.h"
+#include "image/containment/sandbox.h"
+#include "image/containment/worker.h"
+#include "image/search/worker_search.h"
 
 namespace quenthar::image {
 namespace {
@@ -63,20 +64,18 @@ std::vector<std::string> Readable(const std::string& path) {
 
 // Sends why the worker cannot open its image, when it cannot: the output
 // process could, so it is the worker's rights that differ.
-bool CannotOpen(const WorkerJob& job, WorkerChannel& out) {
+bool CannotOpen(const JobMessage& job, const WorkerChannel& out) {
   const int fd = open(job.image.c_str(), O_RDONLY | O_NONBLOCK | O_CLOEXEC);
   if (fd >= 0) {
     close(fd);
     return false;
   }
-  const char* why = std::strerror(errno);
-  MessageWriter m(MessageKind::kImageNotOpened);
-  out.Send(m.U8(kCannotOpen).Text(why));
+  out.Send(ImageNotOpenedMessage{NotOpened::kCannotOpen, std::strerror(errno)});
   return true;
 }
 
 // The worker's life after fork: it never returns.
-[[noreturn]] void BeWorker(const WorkerLimits& limits, const WorkerJob& job, int channel,
+[[noreturn]] void BeWorker(const SearchLimits& limits, const JobMessage& job, int channel,
                            pid_t parent) {
   // Dies with the output process, even one gone before this line.
   prctl(PR_SET_PDEATHSIG, SIGKILL);
@@ -122,12 +121,11 @@ bool CannotOpen(const WorkerJob& job, WorkerChannel& out) {
   prctl(PR_SET_DUMPABLE, 0);
   if (limits.sandbox) {
     if (const auto refused = EnterSandbox({kChannelFd, Readable(job.image)})) {
-      MessageWriter m(MessageKind::kSandboxRefused);
-      out.Send(m.Text(FitText(*refused, kMaxProblem)));
+      out.Send(SandboxRefusedMessage{FitText(*refused, kMaxProblem)});
       _exit(0);
     }
   }
-  if (!(job.list && CannotOpen(job, out))) RunJob(job, out);
+  if (!(job.list && CannotOpen(job, out))) RunJob(job, out, nullptr);
   _exit(0);
 }
 
@@ -165,21 +163,12 @@ Access CheckImage(const std::string& path) {
   return Access::kSearchable;
 }
 
-std::optional<int> WorkerMain(int /*argc*/, const platform::ArgChar* const* /*argv*/) {
+// Workers are forked here: no command line is a worker's.
+std::optional<int> RunAsWorker(int /*argc*/, const platform::ArgChar* const* /*argv*/) {
   return std::nullopt;
 }
 
-// Each worker opens its block device itself here.
-bool DeviceGeometry(std::intptr_t /*device*/, std::uint64_t& /*size*/, unsigned& /*sector_size*/) {
-  return false;
-}
-bool ReadDevice(std::intptr_t /*device*/, std::uint64_t /*offset*/, std::uint8_t* /*into*/,
-                std::size_t /*n*/) {
-  return false;
-}
-
-void WorkerChannel::Send(MessageWriter& message) const {
-  const std::vector<std::uint8_t>& frame = message.Frame();
+void WorkerChannel::SendFrame(const std::vector<std::uint8_t>& frame) const {
   const auto fd = static_cast<int>(handle_);
   for (std::size_t at = 0; at < frame.size();) {
     const ssize_t n = write(fd, frame.data() + at, frame.size() - at);
@@ -189,8 +178,8 @@ void WorkerChannel::Send(MessageWriter& message) const {
   }
 }
 
-WorkerOutcome RunWorker(const WorkerLimits& limits, const WorkerJob& job, Duration& image_left,
-                        const std::function<Verdict(const Message&)>& on_message) {
+WorkerOutcome RunWorker(const SearchLimits& limits, const JobMessage& job, Duration& image_left,
+                        const OnMessage& on_message) {
   int ends[2];
   if (pipe2(ends, O_CLOEXEC) != 0) return {WorkerEnd::kExited, -1, {}};
   const pid_t parent = getpid();
@@ -206,48 +195,31 @@ WorkerOutcome RunWorker(const WorkerLimits& limits, const WorkerJob& job, Durati
   }
   close(ends[1]);
   const int fd = ends[0];
-
-  // Only the time spent waiting for the worker counts: not the time the
-  // output takes to be written (a slow reader of the output).
-  const Clock::duration step = std::chrono::seconds(limits.time_limit_s);
-  Clock::duration left = step;
   MessageStream stream(on_message);
-  bool broken = false;
-  std::vector<std::uint8_t> chunk(1 << 16);
-  while (!broken && left > Clock::duration::zero() && image_left > Clock::duration::zero()) {
-    pollfd p{fd, POLLIN, 0};
-    const auto ms = std::chrono::ceil<std::chrono::milliseconds>(std::min(left, image_left)).count();
-    const auto start = Clock::now();
-    const int ready = poll(&p, 1, static_cast<int>(std::min<long long>(ms, INT_MAX)));
-    const Clock::duration waited = Clock::now() - start;
-    left -= waited;
-    image_left -= waited;
-    if (ready < 0 && errno == EINTR) continue;
-    if (ready <= 0) break;
-    const ssize_t n = read(fd, chunk.data(), chunk.size());
-    if (n < 0 && errno == EINTR) continue;
-    if (n <= 0) break;  // the worker closed its end: it is done, or gone
-    bool stepped = false;
-    broken = !stream.Take(chunk.data(), static_cast<std::size_t>(n), stepped);
-    if (stepped) left = step;
-  }
+  const std::optional<Duration> left = ReadMessages(
+      stream, std::chrono::seconds(limits.time_limit_s), image_left,
+      [fd](std::uint8_t* into, std::size_t n, Duration wait) -> long {
+        pollfd p{fd, POLLIN, 0};
+        const auto ms = std::chrono::ceil<std::chrono::milliseconds>(wait).count();
+        const int ready = poll(&p, 1, static_cast<int>(std::min<long long>(ms, INT_MAX)));
+        if (ready <= 0) return -1;  // in time, or interrupted: the time left decides
+        const ssize_t got = read(fd, into, n);
+        if (got < 0 && errno == EINTR) return -1;
+        return got < 0 ? 0 : got;
+      });
   close(fd);
 
   int status = 0;
-  if (broken) {
+  if (!left) {
     Kill(pid);
     return {WorkerEnd::kIncoherent, 0, {}};
   }
-  const auto reaped_at = Clock::now();
-  const bool reaped = Reap(pid, status, std::max(std::min(left, image_left), Clock::duration::zero()));
-  image_left -= Clock::now() - reaped_at;
+  const auto reaping = Clock::now();
+  const bool reaped = Reap(pid, status, std::max(std::min(*left, image_left), Duration::zero()));
+  image_left -= Clock::now() - reaping;
   if (!reaped) {
     Kill(pid);
-    return {image_left <= Clock::duration::zero() && left > Clock::duration::zero()
-                ? WorkerEnd::kImageTimedOut
-                : WorkerEnd::kTimedOut,
-            0,
-            {}};
+    return {OutOfTime(*left, image_left), 0, {}};
   }
   if (WIFSIGNALED(status)) {
     const int sig = WTERMSIG(status);

@@ -1,4 +1,4 @@
-#include "image/image_files.h"
+#include "image/containment/image_files.h"
 
 #include <algorithm>
 #include <cctype>
@@ -15,8 +15,8 @@ namespace fs = std::filesystem;
 
 bool EndsWith(std::string_view name, std::string_view suffix) {
   if (name.size() < suffix.size()) return false;
-  return std::equal(suffix.begin(), suffix.end(), name.end() - static_cast<std::ptrdiff_t>(suffix.size()),
-                    [](char a, char b) {
+  return std::equal(suffix.begin(), suffix.end(),
+                    name.end() - static_cast<std::ptrdiff_t>(suffix.size()), [](char a, char b) {
                       return std::tolower(static_cast<unsigned char>(a)) ==
                              std::tolower(static_cast<unsigned char>(b));
                     });

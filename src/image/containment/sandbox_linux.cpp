@@ -15,7 +15,7 @@
 #include <memory>
 #include <utility>
 
-#include "image/sandbox.h"
+#include "image/containment/sandbox.h"
 
 namespace quenthar::image {
 namespace {
@@ -126,17 +126,14 @@ struct FilterReleaser {
 // sanitizers' runtime in that build): reading and seeking, asking about
 // files, memory, locks, the clock, and ending, by a signal too.
 constexpr int kAllowed[] = {
-    SCMP_SYS(read),         SCMP_SYS(readv),          SCMP_SYS(pread64),
-    SCMP_SYS(preadv),       SCMP_SYS(lseek),          SCMP_SYS(close),
-    SCMP_SYS(fstat),        SCMP_SYS(newfstatat),     SCMP_SYS(statx),
-    SCMP_SYS(access),       SCMP_SYS(faccessat),      SCMP_SYS(faccessat2),
-    SCMP_SYS(getcwd),       SCMP_SYS(brk),
-    SCMP_SYS(munmap),       SCMP_SYS(mremap),         SCMP_SYS(madvise),
-    SCMP_SYS(sysinfo),      SCMP_SYS(getpid),
-    SCMP_SYS(gettid),       SCMP_SYS(rt_sigprocmask), SCMP_SYS(rt_sigaction),
-    SCMP_SYS(rt_sigreturn), SCMP_SYS(sched_yield),    SCMP_SYS(clock_gettime),
-    SCMP_SYS(gettimeofday), SCMP_SYS(getrandom),      SCMP_SYS(exit),
-    SCMP_SYS(exit_group),   SCMP_SYS(sigaltstack),
+    SCMP_SYS(read),           SCMP_SYS(readv),        SCMP_SYS(pread64),      SCMP_SYS(preadv),
+    SCMP_SYS(lseek),          SCMP_SYS(close),        SCMP_SYS(fstat),        SCMP_SYS(newfstatat),
+    SCMP_SYS(statx),          SCMP_SYS(access),       SCMP_SYS(faccessat),    SCMP_SYS(faccessat2),
+    SCMP_SYS(getcwd),         SCMP_SYS(brk),          SCMP_SYS(munmap),       SCMP_SYS(mremap),
+    SCMP_SYS(madvise),        SCMP_SYS(sysinfo),      SCMP_SYS(getpid),       SCMP_SYS(gettid),
+    SCMP_SYS(rt_sigprocmask), SCMP_SYS(rt_sigaction), SCMP_SYS(rt_sigreturn), SCMP_SYS(sched_yield),
+    SCMP_SYS(clock_gettime),  SCMP_SYS(gettimeofday), SCMP_SYS(getrandom),    SCMP_SYS(exit),
+    SCMP_SYS(exit_group),     SCMP_SYS(sigaltstack),
 };
 
 // Argument n of the call equals `value`, or, masked, equals `value`. (The

@@ -2,19 +2,20 @@
 // in a job object (killed with the output process, no child processes, its
 // memory limited), with a restricted token at low integrity where Windows
 // offers one. The job arrives on its standard input; its messages leave on
-// its standard output, a pipe the output process reads with a time limit.
+// its standard output, a pipe the output process reads with a time limit; a
+// disk the output process opened for it is its standard error handle.
 #include <windows.h>
-#include <winioctl.h>
 
 #include <algorithm>
-
 #include <chrono>
 #include <cstring>
 #include <string>
 #include <vector>
 
-#include "image/tsk_search.h"
-#include "image/worker.h"
+#include "image/containment/channel.h"
+#include "image/containment/worker.h"
+#include "image/search/device_win32.h"
+#include "image/search/worker_search.h"
 #include "text/utf16.h"
 
 namespace quenthar::image {
@@ -23,8 +24,6 @@ namespace {
 // The argument that makes this program a worker; no command line a user
 // types starts with it.
 constexpr wchar_t kWorkerArgument[] = L"--image-worker-7c1d";
-
-constexpr std::size_t kMaxJob = 1u << 20;
 
 std::wstring Wide(const std::string& utf8) {
   std::wstring wide;
@@ -47,9 +46,6 @@ struct Handle {
     return *this;
   }
 };
-
-// \\.\PhysicalDriveN or \\.\C: and the like: a device, not a file.
-bool IsDevicePath(const std::string& path) { return path.rfind("\\\\.\\", 0) == 0; }
 
 Handle OpenForReading(const std::string& path, DWORD& error) {
   SECURITY_ATTRIBUTES inherit{sizeof inherit, nullptr, TRUE};
@@ -94,7 +90,7 @@ Handle RestrictedToken() {
 // starts no process of its own, commits no more than the limit, and reaches
 // no other process through the desktop. (Its low integrity keeps it from
 // opening the processes of a user's ordinary programs.)
-Handle MakeJob(const WorkerLimits& limits) {
+Handle MakeJob(const SearchLimits& limits) {
   Handle job(CreateJobObjectW(nullptr, nullptr));
   if (job.h == nullptr) return job;
   JOBOBJECT_EXTENDED_LIMIT_INFORMATION info{};
@@ -113,16 +109,6 @@ Handle MakeJob(const WorkerLimits& limits) {
                            JOB_OBJECT_UILIMIT_DESKTOP | JOB_OBJECT_UILIMIT_EXITWINDOWS;
   SetInformationJobObject(job.h, JobObjectBasicUIRestrictions, &ui, sizeof ui);
   return job;
-}
-
-// The job as the worker reads it: the image, whether to list it, the
-// offsets, and the device handle it was given (0: it opens the image).
-std::vector<std::uint8_t> JobBytes(const WorkerJob& job, HANDLE device) {
-  MessageWriter m(MessageKind::kSandboxRefused);  // the kind is not read
-  m.Text(job.image).U8(job.list ? 1 : 0).U64(job.offsets.size());
-  for (const std::uint64_t offset : job.offsets) m.U64(offset);
-  m.U64(static_cast<std::uint64_t>(reinterpret_cast<std::uintptr_t>(device)));
-  return m.Frame();
 }
 
 bool WriteAll(HANDLE h, const std::uint8_t* p, std::size_t n) {
@@ -159,58 +145,13 @@ Access CheckImage(const std::string& path) {
                                                             : Access::kUnopenable;
 }
 
-bool DeviceGeometry(std::intptr_t device, std::uint64_t& size, unsigned& sector_size) {
-  // NOLINTNEXTLINE(performance-no-int-to-ptr): the handle as the job passed it
-  const auto h = reinterpret_cast<HANDLE>(device);
-  GET_LENGTH_INFORMATION length{};
-  DISK_GEOMETRY_EX geometry{};
-  DWORD got = 0;
-  if (!DeviceIoControl(h, IOCTL_DISK_GET_LENGTH_INFO, nullptr, 0, &length, sizeof length, &got,
-                       nullptr)) {
-    return false;
-  }
-  size = static_cast<std::uint64_t>(length.Length.QuadPart);
-  sector_size = 512;
-  if (DeviceIoControl(h, IOCTL_DISK_GET_DRIVE_GEOMETRY_EX, nullptr, 0, &geometry, sizeof geometry,
-                      &got, nullptr) &&
-      geometry.Geometry.BytesPerSector >= 512 && geometry.Geometry.BytesPerSector % 512 == 0) {
-    sector_size = geometry.Geometry.BytesPerSector;
-  }
-  return true;
-}
-
-// A device is read in whole sectors at sector offsets: the bytes asked for
-// come out of the sectors that hold them.
-bool ReadDevice(std::intptr_t device, std::uint64_t offset, std::uint8_t* into, std::size_t n) {
-  // NOLINTNEXTLINE(performance-no-int-to-ptr): the handle as the job passed it
-  const auto h = reinterpret_cast<HANDLE>(device);
-  std::uint64_t size = 0;
-  unsigned sector = 512;
-  if (!DeviceGeometry(device, size, sector)) return false;
-  const std::uint64_t first = offset / sector * sector;
-  const std::uint64_t end = (offset + n + sector - 1) / sector * sector;
-  std::vector<std::uint8_t> sectors(static_cast<std::size_t>(end - first));
-  for (std::uint64_t at = 0; at < sectors.size();) {
-    OVERLAPPED where{};
-    where.Offset = static_cast<DWORD>(first + at);
-    where.OffsetHigh = static_cast<DWORD>((first + at) >> 32);
-    DWORD got = 0;
-    const auto want = static_cast<DWORD>(std::min<std::uint64_t>(sectors.size() - at, 1 << 20));
-    if (!ReadFile(h, sectors.data() + at, want, &got, &where) || got == 0) return false;
-    at += got;
-  }
-  std::memcpy(into, sectors.data() + (offset - first), n);
-  return true;
-}
-
-void WorkerChannel::Send(MessageWriter& message) const {
-  const std::vector<std::uint8_t>& frame = message.Frame();
+void WorkerChannel::SendFrame(const std::vector<std::uint8_t>& frame) const {
   // NOLINTNEXTLINE(performance-no-int-to-ptr): the handle as the job passed it
   if (!WriteAll(reinterpret_cast<HANDLE>(handle_), frame.data(), frame.size())) ExitProcess(1);
 }
 
-WorkerOutcome RunWorker(const WorkerLimits& limits, const WorkerJob& job, Duration& image_left,
-                        const std::function<Verdict(const Message&)>& on_message) {
+WorkerOutcome RunWorker(const SearchLimits& limits, const JobMessage& job, Duration& image_left,
+                        const OnMessage& on_message) {
   const WorkerOutcome failed{WorkerEnd::kExited, -1, {}};
   // The device is opened here, where the rights are: a worker at low
   // integrity could not open it.
@@ -259,7 +200,7 @@ WorkerOutcome RunWorker(const WorkerLimits& limits, const WorkerJob& job, Durati
   startup.StartupInfo.dwFlags = STARTF_USESTDHANDLES;
   startup.StartupInfo.hStdInput = job_in.h;
   startup.StartupInfo.hStdOutput = writer.h;
-  startup.StartupInfo.hStdError = nullptr;
+  startup.StartupInfo.hStdError = device.h;
   startup.lpAttributeList = list;
 
   wchar_t self[MAX_PATH * 4];
@@ -287,65 +228,54 @@ WorkerOutcome RunWorker(const WorkerLimits& limits, const WorkerJob& job, Durati
   ResumeThread(thread.h);
   writer = Handle();  // the worker's end only: its exit ends the pipe
   job_in = Handle();
-  const std::vector<std::uint8_t> job_bytes = JobBytes(job, device.h);
+  const std::vector<std::uint8_t> job_bytes = Frame(job);
   WriteAll(job_out.h, job_bytes.data(), job_bytes.size());
   job_out = Handle();
 
   using Clock = std::chrono::steady_clock;
-  const Clock::duration step = std::chrono::seconds(limits.time_limit_s);
-  Clock::duration left = step;
   MessageStream stream(on_message);
-  bool broken = false;
   Handle event(CreateEventW(nullptr, TRUE, FALSE, nullptr));
   ConnectNamedPipe(reader.h, nullptr);  // the worker's end is open already
-  std::vector<std::uint8_t> chunk(1 << 16);
-  while (!broken && left > Clock::duration::zero() && image_left > Clock::duration::zero()) {
-    OVERLAPPED overlapped{};
-    overlapped.hEvent = event.h;
-    ResetEvent(event.h);
-    DWORD got = 0;
-    if (!ReadFile(reader.h, chunk.data(), static_cast<DWORD>(chunk.size()), nullptr, &overlapped) &&
-        GetLastError() != ERROR_IO_PENDING) {
-      break;  // the worker closed its end: it is done, or gone
-    }
-    const auto ms = std::chrono::ceil<std::chrono::milliseconds>(std::min(left, image_left)).count();
-    const auto start = Clock::now();
-    const DWORD waited =
-        WaitForSingleObject(event.h, static_cast<DWORD>(std::min<long long>(ms, 0x7FFFFFFF)));
-    left -= Clock::now() - start;
-    image_left -= Clock::now() - start;
-    if (waited != WAIT_OBJECT_0) {
-      CancelIo(reader.h);
-      GetOverlappedResult(reader.h, &overlapped, &got, TRUE);
-      break;
-    }
-    if (!GetOverlappedResult(reader.h, &overlapped, &got, FALSE) || got == 0) break;
-    bool stepped = false;
-    broken = !stream.Take(chunk.data(), got, stepped);
-    if (stepped) left = step;
-  }
+  const std::optional<Duration> left = ReadMessages(
+      stream, std::chrono::seconds(limits.time_limit_s), image_left,
+      [&reader, &event](std::uint8_t* into, std::size_t n, Duration wait) -> long {
+        OVERLAPPED overlapped{};
+        overlapped.hEvent = event.h;
+        ResetEvent(event.h);
+        DWORD got = 0;
+        if (!ReadFile(reader.h, into, static_cast<DWORD>(n), nullptr, &overlapped) &&
+            GetLastError() != ERROR_IO_PENDING) {
+          return 0;  // the worker closed its end: it is done, or gone
+        }
+        const auto ms = std::chrono::ceil<std::chrono::milliseconds>(wait).count();
+        if (WaitForSingleObject(event.h, static_cast<DWORD>(std::min<long long>(ms, 0x7FFFFFFF))) !=
+            WAIT_OBJECT_0) {
+          CancelIo(reader.h);
+          GetOverlappedResult(reader.h, &overlapped, &got, TRUE);
+          return got != 0 ? static_cast<long>(got) : -1;
+        }
+        if (!GetOverlappedResult(reader.h, &overlapped, &got, FALSE) || got == 0) return 0;
+        return static_cast<long>(got);
+      });
 
   const auto end = [&worker, &job_object] {
     TerminateProcess(worker.h, 1);
     if (job_object.h != nullptr) TerminateJobObject(job_object.h, 1);
     WaitForSingleObject(worker.h, INFINITE);
   };
-  if (broken) {
+  if (!left) {
     end();
     return {WorkerEnd::kIncoherent, 0, {}};
   }
-  const auto ms = std::chrono::ceil<std::chrono::milliseconds>(std::min(left, image_left)).count();
+  const auto ms = std::chrono::ceil<std::chrono::milliseconds>(std::min(*left, image_left)).count();
   const auto reaping = Clock::now();
-  const bool exited = WaitForSingleObject(worker.h, static_cast<DWORD>(std::max<long long>(ms, 0))) ==
-                      WAIT_OBJECT_0;
+  const bool exited =
+      WaitForSingleObject(worker.h, static_cast<DWORD>(std::max<long long>(ms, 0))) ==
+      WAIT_OBJECT_0;
   image_left -= Clock::now() - reaping;
   if (!exited) {
     end();
-    return {image_left <= Clock::duration::zero() && left > Clock::duration::zero()
-                ? WorkerEnd::kImageTimedOut
-                : WorkerEnd::kTimedOut,
-            0,
-            {}};
+    return {OutOfTime(*left, image_left), 0, {}};
   }
   DWORD code = 0;
   GetExitCodeProcess(worker.h, &code);
@@ -356,38 +286,37 @@ WorkerOutcome RunWorker(const WorkerLimits& limits, const WorkerJob& job, Durati
   return stream.CleanEnd();
 }
 
-std::optional<int> WorkerMain(int argc, const wchar_t* const* argv) {
+std::optional<int> RunAsWorker(int argc, const wchar_t* const* argv) {
   if (argc != 2 || std::wcscmp(argv[1], kWorkerArgument) != 0) return std::nullopt;
   SetErrorMode(SEM_FAILCRITICALERRORS | SEM_NOGPFAULTERRORBOX | SEM_NOOPENFILEERRORBOX);
   SetUnhandledExceptionFilter(EndOnCrash);
-  // The job, whole, from standard input.
+  // The job, one frame, whole, from standard input.
   std::vector<std::uint8_t> bytes;
   std::vector<std::uint8_t> chunk(1 << 16);
   const HANDLE in = GetStdHandle(STD_INPUT_HANDLE);
   for (DWORD got = 0;
        ReadFile(in, chunk.data(), static_cast<DWORD>(chunk.size()), &got, nullptr) && got != 0;) {
     bytes.insert(bytes.end(), chunk.data(), chunk.data() + got);
-    if (bytes.size() > kMaxJob) return 1;
+    if (bytes.size() > kMaxFrame + 4) return 1;
   }
   CloseHandle(in);
   FrameBuffer frames;
   frames.Append(bytes.data(), bytes.size());
   bool broken = false;
   const std::optional<Message> m = frames.Next(broken);
-  if (!m) return 1;
-  MessageReader r(m->body, m->size);
-  WorkerJob job;
-  std::uint64_t count = 0;
-  if (!r.Text(job.image, kMaxJob) || !r.Flag(job.list) || !r.U64(count) || count > kMaxJob) return 1;
-  job.offsets.resize(static_cast<std::size_t>(count));
-  for (std::uint64_t& offset : job.offsets) {
-    if (!r.U64(offset)) return 1;
-  }
-  std::uint64_t device = 0;
-  if (!r.U64(device) || !r.Done()) return 1;
-  job.device = static_cast<std::intptr_t>(device);
+  const std::optional<JobMessage> job = m ? DecodeAs<JobMessage>(*m) : std::nullopt;
+  if (!job || !frames.Empty()) return 1;
   WorkerChannel out(reinterpret_cast<std::intptr_t>(GetStdHandle(STD_OUTPUT_HANDLE)));
-  RunJob(job, out);
+  if (!IsDevicePath(job->image)) {
+    RunJob(*job, out, nullptr);
+    return 0;
+  }
+  const std::optional<ByteSource> device = OpenDevice(GetStdHandle(STD_ERROR_HANDLE));
+  if (!device) {
+    out.Send(ImageNotOpenedMessage{NotOpened::kCannotOpen, "the disk's size cannot be had"});
+    return 0;
+  }
+  RunJob(*job, out, &*device);
   return 0;
 }
 

@@ -1,6 +1,6 @@
 #include <openssl/evp.h>
 
-#include "image/sha256.h"
+#include "image/containment/sha256.h"
 
 namespace quenthar::image {
 

@@ -10,19 +10,12 @@
 #include <functional>
 #include <optional>
 #include <string>
-#include <vector>
 
-#include "image/messages.h"
+#include "image/containment/messages.h"
+#include "image/limits.h"
 #include "platform/platform.h"
 
 namespace quenthar::image {
-
-struct WorkerLimits {
-  unsigned time_limit_s = 600;            // of waiting for the messages of one step
-  unsigned image_time_limit_s = 3600;     // of waiting for all the workers of one image
-  std::uint64_t memory_limit_mib = 1024;  // address space beyond what it starts with
-  bool sandbox = true;
-};
 
 /// How a worker ended.
 enum class WorkerEnd {
@@ -30,7 +23,7 @@ enum class WorkerEnd {
   kCrashed,         // on a signal: `code`
   kException,       // on Windows, of an exception: `code`
   kExited,          // with a status other than 0: `code`
-  kTimedOut,        // it was still at work when its time was up, and was killed
+  kTimedOut,        // it was still at work when its step's time was up, and was killed
   kImageTimedOut,   // the same, when the time for its whole image was up
   kSandboxStop,     // the system-call filter killed it
   kSandboxRefused,  // the sandbox cannot be set up here: `text` says why
@@ -43,41 +36,17 @@ struct WorkerOutcome {
   std::string text;
 };
 
-/// What a worker does: list the image's volumes and search them all, or
-/// search the volumes at `offsets` only (what is left after a failed worker).
-struct WorkerJob {
-  std::string image;  // its path: the argument's bytes on Linux, UTF-8 on Windows
-  bool list = true;
-  std::vector<std::uint64_t> offsets;
-  std::intptr_t device = 0;  // in the worker, a device opened for it (Windows), or 0
-};
-
-/// The job's side: sends one message whole, or ends the worker when the
-/// output process is gone.
-class WorkerChannel {
- public:
-  explicit WorkerChannel(std::intptr_t handle) : handle_(handle) {}
-  void Send(MessageWriter& message) const;
-
- private:
-  std::intptr_t handle_;  // a descriptor, or a handle on Windows
-};
-
 /// What the output process makes of one message: more to come, a step done
 /// (the time limit counts afresh from here), the last, or nonsense.
 enum class Verdict { kMore, kStep, kLast, kBroken };
+
+using OnMessage = std::function<Verdict(const Message&)>;
 
 /// Whether `path` can be searched here: a file or a device that opens for
 /// reading (a FIFO, a folder or a missing file cannot); a disk on Windows
 /// may need an administrator.
 enum class Access { kSearchable, kUnopenable, kNeedsAdministrator };
 Access CheckImage(const std::string& path);
-
-/// A device the output process opened for the worker (on Windows, where a
-/// worker at low integrity cannot): its size and sector size, and reads of
-/// any bytes of it. False where there is none, or it fails.
-bool DeviceGeometry(std::intptr_t device, std::uint64_t& size, unsigned& sector_size);
-bool ReadDevice(std::intptr_t device, std::uint64_t offset, std::uint8_t* into, std::size_t n);
 
 /// Time spent waiting for workers.
 using Duration = std::chrono::steady_clock::duration;
@@ -88,23 +57,23 @@ using Duration = std::chrono::steady_clock::duration;
 /// worker. The time spent waiting for it is taken from `image_left` too; a
 /// worker still at work when that is used up is ended. Returns once the
 /// worker is gone.
-WorkerOutcome RunWorker(const WorkerLimits& limits, const WorkerJob& job, Duration& image_left,
-                        const std::function<Verdict(const Message&)>& on_message);
+WorkerOutcome RunWorker(const SearchLimits& limits, const JobMessage& job, Duration& image_left,
+                        const OnMessage& on_message);
 
-/// Where a worker is a program of its own (Windows): runs the worker when the
-/// command line is a worker's, and returns its exit status; nullopt for any
-/// other command line, and always on Linux, where workers are forked.
-std::optional<int> WorkerMain(int argc, const platform::ArgChar* const* argv);
+/// Where a worker is a program of its own (Windows), runs it when the
+/// command line is a worker's and returns its exit status; nullopt for any
+/// other command line, and always where workers are forked.
+std::optional<int> RunAsWorker(int argc, const platform::ArgChar* const* argv);
 
 /// The messages of a worker as they arrive: takes its bytes in any pieces,
 /// cuts them into messages and hands them on; a sandbox that cannot be set
 /// up is the worker's own first and only message.
 class MessageStream {
  public:
-  explicit MessageStream(const std::function<Verdict(const Message&)>& on_message)
-      : on_message_(on_message) {}
+  explicit MessageStream(const OnMessage& on_message) : on_message_(on_message) {}
 
-  /// Takes bytes; false once they do not hold together.
+  /// Takes bytes; false once they do not hold together. Sets `step` when a
+  /// step was done.
   bool Take(const std::uint8_t* bytes, std::size_t n, bool& step);
 
   /// How a worker that exited 0 ended: finished, refused the sandbox, or
@@ -112,12 +81,29 @@ class MessageStream {
   [[nodiscard]] WorkerOutcome CleanEnd() const;
 
  private:
-  const std::function<Verdict(const Message&)>& on_message_;
+  const OnMessage& on_message_;
   FrameBuffer frames_;
   bool first_ = true;
   bool last_ = false;
   bool broken_ = false;
   std::optional<std::string> refused_;
 };
+
+/// Reads a worker's messages into `stream` until the worker's end of the
+/// channel closes, they do not hold together, or its time is up.
+/// `read_some(into, n, wait)` waits at most `wait` for bytes and returns how
+/// many came, 0 at the channel's end, or -1 when none came in time. Only the
+/// time spent waiting counts, against `step` (afresh after each step) and
+/// against `image_left`, which it uses up. Returns the step's time left, or
+/// nullopt when the messages did not hold together.
+using ReadSome = std::function<long(std::uint8_t* into, std::size_t n, Duration wait)>;
+std::optional<Duration> ReadMessages(MessageStream& stream, Duration step, Duration& image_left,
+                                     const ReadSome& read_some);
+
+/// How a worker still at work when its reading ended ran out of time.
+inline WorkerEnd OutOfTime(Duration step_left, Duration image_left) {
+  return image_left <= Duration::zero() && step_left > Duration::zero() ? WorkerEnd::kImageTimedOut
+                                                                        : WorkerEnd::kTimedOut;
+}
 
 }  // namespace quenthar::image

@@ -2,7 +2,7 @@
 // After windows.h, which it needs.
 #include <bcrypt.h>
 
-#include "image/sha256.h"
+#include "image/containment/sha256.h"
 
 namespace quenthar::image {
 

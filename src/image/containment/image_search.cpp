@@ -1,0 +1,433 @@
+#include "image/containment/image_search.h"
+
+#include <algorithm>
+#include <cctype>
+#include <cstdio>
+#include <set>
+#include <utility>
+
+#include "image/containment/sha256.h"
+#include "log/loaded_log.h"
+
+namespace quenthar::image {
+namespace {
+
+// More volumes than any table holds, and more of their text than they
+// take: what a worker lists is kept until the image is done.
+constexpr std::size_t kMaxVolumes = 1u << 14;
+constexpr std::size_t kMaxListingText = 1u << 20;
+
+// A volume the listing names: to be searched, or with its problem.
+struct ListedVolume {
+  VolumeChain chain;
+  VolumePlace place;
+  std::optional<std::string> problem;  // not searched, for this reason
+  bool failed = false;
+};
+
+// The volumes of an image, as its workers list them: the listing worker's,
+// and those found inside a volume, right after it. Each is listed once; the
+// listing has its caps.
+class Volumes {
+ public:
+  explicit Volumes(const std::string& image) : image_(image) {}
+
+  /// Takes a listed volume, at `at` in the order of search; false when it
+  /// cannot be one.
+  bool Add(VolumeListedMessage m, std::size_t at, std::uint64_t image_size) {
+    // A volume to search lies inside the image, and is searched once.
+    if (!m.problem && ((m.chain.offset != 0 && m.chain.offset >= image_size) ||
+                       !to_search_.insert(m.chain).second)) {
+      return false;
+    }
+    text_ += m.partition.value_or("").size() + m.problem.value_or("").size();
+    if (list_.size() == kMaxVolumes || text_ > kMaxListingText) return false;
+    ListedVolume v{std::move(m.chain),
+                   {image_, 0, std::move(m.partition), {}},
+                   std::move(m.problem),
+                   m.failed};
+    v.place.partition_offset = v.chain.offset;
+    list_.insert(list_.begin() + static_cast<std::ptrdiff_t>(at), std::move(v));
+    return true;
+  }
+
+  [[nodiscard]] std::size_t Size() const { return list_.size(); }
+  [[nodiscard]] const ListedVolume& operator[](std::size_t i) const { return list_[i]; }
+
+ private:
+  struct ChainOrder {
+    bool operator()(const VolumeChain& a, const VolumeChain& b) const {
+      const auto key = [](const VolumeChain& c) {
+        std::vector<std::uint64_t> k{c.offset};
+        for (const VolumeLayer& l : c.layers) {
+          k.push_back(static_cast<std::uint64_t>(l.kind));
+          k.push_back(l.index);
+        }
+        return k;
+      };
+      return key(a) < key(b);
+    }
+  };
+  const std::string& image_;
+  std::vector<ListedVolume> list_;
+  std::set<VolumeChain, ChainOrder> to_search_;
+  std::size_t text_ = 0;
+};
+
+// The listing worker's messages before its volumes are searched, checked in
+// the order they must come.
+class Listing {
+ public:
+  explicit Listing(Volumes& volumes) : volumes_(volumes) {}
+
+  Verdict Take(const Message& m) {
+    switch (m.kind) {
+      case MessageKind::kImageNotOpened: {
+        if (opened_ || not_opened_) return Verdict::kBroken;
+        not_opened_ = DecodeAs<ImageNotOpenedMessage>(m);
+        return not_opened_ ? Verdict::kLast : Verdict::kBroken;
+      }
+      case MessageKind::kImageOpened: {
+        const std::optional<ImageOpenedMessage> opened = DecodeAs<ImageOpenedMessage>(m);
+        if (opened_ || not_opened_ || !opened) return Verdict::kBroken;
+        opened_ = true;
+        size_ = opened->size;
+        return Verdict::kMore;
+      }
+      case MessageKind::kImageIncomplete:
+        if (!opened_ || incomplete_ || volumes_.Size() != 0 ||
+            !DecodeAs<ImageIncompleteMessage>(m)) {
+          return Verdict::kBroken;
+        }
+        incomplete_ = true;
+        return Verdict::kMore;
+      case MessageKind::kVolumeListed: {
+        std::optional<VolumeListedMessage> v = DecodeAs<VolumeListedMessage>(m);
+        // The listing's own volumes are partitions, inside no other volume.
+        if (!opened_ || !v || !v->chain.layers.empty()) return Verdict::kBroken;
+        return volumes_.Add(std::move(*v), volumes_.Size(), size_) ? Verdict::kMore
+                                                                   : Verdict::kBroken;
+      }
+      case MessageKind::kListingDone:
+        return opened_ && DecodeAs<ListingDoneMessage>(m) ? Verdict::kLast : Verdict::kBroken;
+      default: return Verdict::kBroken;
+    }
+  }
+
+  [[nodiscard]] const std::optional<ImageNotOpenedMessage>& NotOpened() const {
+    return not_opened_;
+  }
+  [[nodiscard]] bool Incomplete() const { return incomplete_; }
+  [[nodiscard]] std::uint64_t ImageSize() const { return size_; }
+
+ private:
+  Volumes& volumes_;
+  bool opened_ = false;
+  std::optional<ImageNotOpenedMessage> not_opened_;
+  bool incomplete_ = false;
+  std::uint64_t size_ = 0;
+};
+
+// A found log's bytes as a report loads them: after its header, as many as a
+// file of the same bytes would load.
+std::vector<std::uint8_t> LoadedBytes(const std::vector<std::uint8_t>& file, const LogForm& form,
+                                      const LogHeader& header) {
+  const auto begin =
+      file.begin() + form.header_offset + static_cast<std::ptrdiff_t>(LogHeader::kSize);
+  return {begin, begin + static_cast<std::ptrdiff_t>(LoadedCapacity(form, header))};
+}
+
+// One volume worker's messages, checked in the order they must come; each
+// log goes on to the events as soon as it holds together.
+class VolumeCheck {
+ public:
+  VolumeCheck(const ListedVolume& volume, const SearchEvents& events)
+      : chain_(volume.chain), events_(events) {
+    record_.volume = volume.place;
+  }
+
+  /// Takes a message; a volume found inside this one goes to `found`.
+  Verdict Take(const Message& m, const std::function<bool(VolumeListedMessage)>& found) {
+    switch (m.kind) {
+      case MessageKind::kFileSystem: {
+        std::optional<FileSystemMessage> fs = DecodeAs<FileSystemMessage>(m);
+        if (!fs || record_.volume.file_system || logs_ != 0) return Verdict::kBroken;
+        record_.volume.file_system = std::move(fs->type);
+        return Verdict::kMore;
+      }
+      case MessageKind::kLogFound: {
+        std::optional<LogFoundMessage> log = DecodeAs<LogFoundMessage>(m);
+        return log && TakeLog(std::move(*log)) ? Verdict::kMore : Verdict::kBroken;
+      }
+      case MessageKind::kVolumeListed: {
+        std::optional<VolumeListedMessage> inside = DecodeAs<VolumeListedMessage>(m);
+        // One layer deeper than this volume, in it.
+        if (!inside || inside->chain.offset != chain_.offset ||
+            inside->chain.layers.size() != chain_.layers.size() + 1 ||
+            !std::equal(chain_.layers.begin(), chain_.layers.end(), inside->chain.layers.begin())) {
+          return Verdict::kBroken;
+        }
+        return found(std::move(*inside)) ? Verdict::kMore : Verdict::kBroken;
+      }
+      case MessageKind::kVolumeSearched: {
+        const std::optional<VolumeSearchedMessage> seen = DecodeAs<VolumeSearchedMessage>(m);
+        // Every log was a candidate, and every candidate a file.
+        if (!seen || seen->logs != logs_ || seen->candidates < seen->logs ||
+            seen->files < seen->candidates) {
+          return Verdict::kBroken;
+        }
+        record_.files = seen->files;
+        record_.candidates = seen->candidates;
+        record_.logs = seen->logs;
+        record_.problem = seen->problem;
+        record_.failed = seen->failed;
+        return Verdict::kLast;
+      }
+      default: return Verdict::kBroken;
+    }
+  }
+
+  /// The volume record: what the worker sent, or, when it failed, the logs
+  /// it had handed over and why it failed.
+  VolumeRecord Finish(std::optional<std::string> failure) {
+    if (failure) {
+      record_.files = record_.candidates = record_.logs = logs_;
+      record_.problem = std::move(failure);
+      record_.failed = true;
+      record_.search_failed = true;
+    }
+    return std::move(record_);
+  }
+
+ private:
+  bool TakeLog(LogFoundMessage m) {
+    // Logs come in address order, each once, under a path from the root.
+    const std::optional<LogForm> form = FormOfLength(static_cast<std::int64_t>(m.size));
+    if (!form || m.path.empty() || m.path.front() != '/' ||
+        (logs_ != 0 && m.address <= last_address_)) {
+      return false;
+    }
+    // The whole file, or its header alone.
+    const bool whole = m.bytes.size() == m.size;
+    if (!whole && m.bytes.size() != LogHeader::kSize) return false;
+    FoundLog found;
+    found.form = *form;
+    found.header = LogHeader::Decode(m.bytes.data() + (whole ? form->header_offset : 0));
+    if (!HasLogSignature(found.header)) return false;
+    LogLocation& l = found.location;
+    l.volume = record_.volume;
+    l.path = std::move(m.path);
+    l.address = m.address;
+    l.allocated = m.allocated;
+    l.size = m.size;
+    if (whole) {
+      l.sha256 = Sha256(m.bytes);
+      found.loaded = LoadedBytes(m.bytes, *form, found.header);
+    }
+    last_address_ = l.address;
+    ++logs_;
+    events_.log(found);
+    return true;
+  }
+
+  VolumeChain chain_;
+  const SearchEvents& events_;
+  VolumeRecord record_;
+  std::uint64_t logs_ = 0;
+  std::uint64_t last_address_ = 0;
+};
+
+// An image whose search as a whole ran out of time.
+std::string ImageTimeText(const SearchLimits& limits) {
+  return "The search of this image took longer than " + std::to_string(limits.image_time_limit_s) +
+         " s";
+}
+
+// Why a worker did not finish, as its volume's or its image's problem.
+std::string FailureText(const WorkerOutcome& o, const char* what, const SearchLimits& limits) {
+  std::string search = std::string("The search of this ") + what;
+  switch (o.end) {
+    case WorkerEnd::kFinished: break;
+    case WorkerEnd::kCrashed: return search + " crashed (signal " + std::to_string(o.code) + ")";
+    case WorkerEnd::kException: {
+      char code[16];
+      std::snprintf(code, sizeof code, "0x%08X", static_cast<unsigned>(o.code));
+      return search + " crashed (exception " + code + ")";
+    }
+    case WorkerEnd::kExited: return search + " failed (exit status " + std::to_string(o.code) + ")";
+    case WorkerEnd::kTimedOut:
+      return search + " took longer than " + std::to_string(limits.time_limit_s) + " s";
+    case WorkerEnd::kImageTimedOut: return ImageTimeText(limits);
+    case WorkerEnd::kSandboxStop:
+      return search + " was stopped by the sandbox (a forbidden system call)";
+    case WorkerEnd::kSandboxRefused:
+      return search + " cannot be sandboxed here (" + o.text +
+             "); --no-sandbox searches without the sandbox";
+    case WorkerEnd::kIncoherent: return search + " sent data that does not hold together";
+  }
+  return search;
+}
+
+// A sentence as the second half of another.
+std::string Lowered(std::string text) {
+  if (!text.empty()) text[0] = static_cast<char>(std::tolower(static_cast<unsigned char>(text[0])));
+  return text;
+}
+
+// One image's search, across the workers it takes: the first lists the
+// volumes and searches them in order; when one fails, the volume it was at
+// is reported and another worker searches the volumes after it.
+class ImageCheck {
+ public:
+  ImageCheck(const std::string& name, const SearchEvents& events, SearchResult& result)
+      : volumes_(name), listing_(volumes_), events_(events), result_(result) {}
+
+  Verdict Take(const Message& m) {
+    if (!listed_) {
+      const Verdict v = listing_.Take(m);
+      if (v != Verdict::kLast || listing_.NotOpened()) return v;
+      listed_ = true;
+      result_.incomplete = listing_.Incomplete();
+      result_.failed = result_.incomplete;
+      return Advance();
+    }
+    if (!current_) return Verdict::kBroken;
+    const Verdict v = current_->Take(m, [this](VolumeListedMessage inside) {
+      return volumes_.Add(std::move(inside), next_ + ++inside_, listing_.ImageSize());
+    });
+    if (v != Verdict::kLast) return v;
+    Report(current_->Finish(std::nullopt));
+    return Advance();
+  }
+
+  [[nodiscard]] bool Listed() const { return listed_; }
+  [[nodiscard]] bool Searching() const { return current_.has_value(); }
+  [[nodiscard]] const Listing& ListingSeen() const { return listing_; }
+
+  /// After a worker failed: reports the volume it was at, and returns the
+  /// volumes still to search (none: the search is over).
+  std::vector<VolumeChain> AfterFailure(std::string failure) {
+    if (!current_) return {};
+    Report(current_->Finish(std::move(failure)));
+    std::vector<VolumeChain> left;
+    if (Advance() == Verdict::kLast) return left;
+    for (std::size_t i = next_; i < volumes_.Size(); ++i) {
+      if (!volumes_[i].problem) left.push_back(volumes_[i].chain);
+    }
+    return left;
+  }
+
+  /// When the image's time is up: reports the volume being searched and
+  /// every one after it, those to search as not searched for `why`.
+  void GiveUp(const std::string& why) {
+    if (!current_) return;
+    Report(current_->Finish(why + "; this volume was not searched whole"));
+    current_.reset();
+    for (++next_; next_ < volumes_.Size(); ++next_) {
+      const ListedVolume& v = volumes_[next_];
+      VolumeRecord record;
+      record.volume = v.place;
+      record.problem = v.problem.value_or("Not searched: " + Lowered(why));
+      record.failed = v.failed || !v.problem;
+      record.search_failed = !v.problem;
+      Report(record);
+    }
+  }
+
+ private:
+  void Report(const VolumeRecord& record) {
+    result_.failed = result_.failed || record.failed;
+    result_.logs += record.logs;
+    events_.volume(record);
+  }
+
+  // Reports the volumes not to be searched that come next, and begins the
+  // next one to search: a step, or the last when none is left.
+  Verdict Advance() {
+    if (current_) ++next_;
+    current_.reset();
+    inside_ = 0;
+    for (; next_ < volumes_.Size() && volumes_[next_].problem; ++next_) {
+      const ListedVolume& v = volumes_[next_];
+      VolumeRecord record;
+      record.volume = v.place;
+      record.problem = v.problem;
+      record.failed = v.failed;
+      Report(record);
+    }
+    if (next_ == volumes_.Size()) return Verdict::kLast;
+    current_.emplace(volumes_[next_], events_);
+    return Verdict::kStep;
+  }
+
+  Volumes volumes_;
+  Listing listing_;
+  const SearchEvents& events_;
+  SearchResult& result_;
+  bool listed_ = false;
+  std::size_t next_ = 0;    // the volume being searched, or the next to report
+  std::size_t inside_ = 0;  // the volumes found inside it so far
+  std::optional<VolumeCheck> current_;
+};
+
+}  // namespace
+
+SearchResult SearchImage(const std::string& name, const std::string& path,
+                         const SearchLimits& limits, const SearchEvents& events,
+                         const WorkerRunner& run) {
+  SearchResult result;
+  switch (CheckImage(path)) {
+    case Access::kSearchable: break;
+    case Access::kUnopenable: return result;
+    case Access::kNeedsAdministrator:
+      result.opened = true;
+      result.failed = true;
+      result.failure = "Reading a disk needs an administrator";
+      return result;
+  }
+
+  ImageCheck check(name, events, result);
+  const OnMessage take = [&check](const Message& m) { return check.Take(m); };
+  JobMessage job{path, true, {}};
+  Duration image_left = std::chrono::seconds(limits.image_time_limit_s);
+  WorkerOutcome outcome = run(limits, job, image_left, take);
+  if (!check.Listed()) {
+    const std::optional<ImageNotOpenedMessage>& not_opened = check.ListingSeen().NotOpened();
+    if (outcome.end == WorkerEnd::kFinished && not_opened &&
+        not_opened->why == NotOpened::kLibraryRefused) {
+      return result;  // no image
+    }
+    result.opened = true;
+    result.failed = true;
+    if (outcome.end == WorkerEnd::kFinished && not_opened &&
+        not_opened->why == NotOpened::kCannotOpen) {
+      result.failure = "Can't open the image: " + not_opened->error;
+    } else if (outcome.end == WorkerEnd::kFinished && not_opened) {
+      result.failure = "The search of this image ran out of memory (--memory-limit " +
+                       std::to_string(limits.memory_limit_mib) + " MiB)";
+    } else {
+      result.failure = FailureText(outcome, "image", limits);
+    }
+    return result;
+  }
+  result.opened = true;
+  while (outcome.end != WorkerEnd::kFinished) {
+    if (!check.Searching()) {
+      // Every volume is reported: what failed came after the last.
+      result.failed = true;
+      result.failure = FailureText(outcome, "image", limits);
+      break;
+    }
+    if (outcome.end == WorkerEnd::kImageTimedOut) {
+      check.GiveUp(ImageTimeText(limits));
+      break;
+    }
+    job.list = false;
+    job.volumes = check.AfterFailure(FailureText(outcome, "volume", limits));
+    if (job.volumes.empty()) break;
+    outcome = run(limits, job, image_left, take);
+  }
+  return result;
+}
+
+}  // namespace quenthar::image

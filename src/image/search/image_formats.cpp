@@ -1,0 +1,59 @@
+#include "image/search/image_formats.h"
+
+#include <libewf.h>
+
+#include <cstring>
+#include <memory>
+
+#include "image/search/tsk_adapter.h"
+#include "text/utf16.h"
+
+namespace quenthar::image {
+namespace {
+
+struct EwfHandleCloser {
+  void operator()(libewf_handle_t* h) const {
+    libewf_handle_close(h, nullptr);
+    libewf_handle_free(&h, nullptr);
+  }
+};
+
+// Asks the EWF library itself, through its narrow or its wide calls.
+template <typename Char, typename Glob, typename Open, typename Free>
+bool EwfCheck(const Char* path, std::size_t length, Glob glob, Open open, Free release) {
+  Char** names = nullptr;
+  int count = 0;
+  if (glob(path, length, LIBEWF_FORMAT_UNKNOWN, &names, &count, nullptr) != 1) return true;
+  libewf_handle_t* raw = nullptr;
+  bool incomplete = true;
+  if (libewf_handle_initialize(&raw, nullptr) == 1) {
+    const std::unique_ptr<libewf_handle_t, EwfHandleCloser> handle(raw);
+    incomplete = open(raw, names, count, LIBEWF_OPEN_READ, nullptr) != 1 ||
+                 libewf_handle_segment_files_corrupted(raw, nullptr) != 0;
+  }
+  release(names, count, nullptr);
+  return incomplete;
+}
+
+}  // namespace
+
+ImageHandle OpenImage(const std::string& path, const ByteSource* opened) {
+  tsk_error_reset();
+  if (opened != nullptr) return OpenAsImage(*opened);
+  return ImageHandle(tsk_img_open_utf8_sing(path.c_str(), TSK_IMG_TYPE_DETECT, 0));
+}
+
+bool SegmentsMissing(const TSK_IMG_INFO* img, const std::string& path) {
+  if (img->itype != TSK_IMG_TYPE_EWF_EWF) return false;
+#if defined(_WIN32)
+  // The narrow names are the ANSI code page's there: the wide calls take every name.
+  std::wstring wide;
+  AppendUtf16(path, wide);
+  return EwfCheck(wide.c_str(), wide.size(), libewf_glob_wide, libewf_handle_open_wide,
+                  libewf_glob_wide_free);
+#else
+  return EwfCheck(path.c_str(), path.size(), libewf_glob, libewf_handle_open, libewf_glob_free);
+#endif
+}
+
+}  // namespace quenthar::image
