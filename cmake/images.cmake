@@ -72,14 +72,32 @@ else()
     # libtsk and what it links, in link order; libcurl is left out (see
     # src/image/no_network.cpp).
     set(image_archives tsk ewf vmdk vhdi afflib bfio sqlite3 crypto expat z)
+    # The libyal libraries each carry copies of the support libraries they
+    # share: each is linked with its copies renamed (scripts/rename-copies.sh),
+    # so that every call reaches the copy its library was built with, and one
+    # libbfio serves those that carry none.
+    set(libyal_archives ewf vmdk vhdi bfio)
     set(image_libraries "")
+    set(renamed_archives "")
     foreach(name ${image_archives})
       find_library(QUENTHAR_ARCHIVE_${name} lib${name}.a)
       if(NOT QUENTHAR_ARCHIVE_${name})
         set(images_why "lib${name}.a is not installed")
         break()
       endif()
-      list(APPEND image_libraries ${QUENTHAR_ARCHIVE_${name}})
+      if(name IN_LIST libyal_archives)
+        set(renamed ${CMAKE_BINARY_DIR}/image-archives/lib${name}.a)
+        add_custom_command(OUTPUT ${renamed}
+          COMMAND ${CMAKE_COMMAND} -E make_directory ${CMAKE_BINARY_DIR}/image-archives
+          COMMAND ${CMAKE_COMMAND} -E env AR=${CMAKE_AR} LD=${CMAKE_LINKER} NM=${CMAKE_NM}
+                  OBJCOPY=${CMAKE_OBJCOPY}
+                  ${PROJECT_SOURCE_DIR}/scripts/rename-copies.sh lib${name} ${QUENTHAR_ARCHIVE_${name}} ${renamed}
+          DEPENDS ${QUENTHAR_ARCHIVE_${name}} ${PROJECT_SOURCE_DIR}/scripts/rename-copies.sh VERBATIM)
+        list(APPEND renamed_archives ${renamed})
+        list(APPEND image_libraries ${renamed})
+      else()
+        list(APPEND image_libraries ${QUENTHAR_ARCHIVE_${name}})
+      endif()
     endforeach()
   else()
     find_library(TSK_LIBRARY tsk)
@@ -151,6 +169,10 @@ if(quenthar_images)
   endif()
   target_link_libraries(quenthar_image PUBLIC quenthar_log PRIVATE ${image_libraries}
                         ${SECCOMP_LIBRARY})
+  if(renamed_archives)
+    add_custom_target(quenthar_image_archives DEPENDS ${renamed_archives})
+    add_dependencies(quenthar_image quenthar_image_archives)
+  endif()
 elseif(QUENTHAR_IMAGES STREQUAL "ON")
   message(FATAL_ERROR "Disk images asked for, but ${images_why}")
 else()

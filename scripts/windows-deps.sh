@@ -17,7 +17,7 @@ top=$(realpath "$(dirname "$0")/..")
 list=$top/cmake/windows-deps.txt
 host=x86_64-w64-mingw32
 cc=$host-gcc-posix
-key=$( (cat "$0" "$list"; $cc --version | head -n 1) | sha256sum | cut -c1-16)
+key=$( (cat "$0" "$top/scripts/rename-copies.sh" "$list"; $cc --version | head -n 1) | sha256sum | cut -c1-16)
 cache=${QUENTHAR_DEPS_CACHE:-${XDG_CACHE_HOME:-$HOME/.cache}/quenthar}
 prefix=$cache/windows-$key
 if [ -f "$prefix/.complete" ]; then
@@ -118,17 +118,11 @@ build_libyal() {
 # symbols clash. Each library becomes one object whose own functions keep
 # their names and whose copies take a prefix of the library's.
 rename_copies() {
-  local name=$1 dir=$work/merge-$1
-  mkdir -p "$dir"
-  mkdir -p "$dir/objects"
-  (cd "$dir/objects" && $host-ar x "$stage/lib/$name.a" && $host-ld -r -o "$dir/merged.o" ./*.o) \
-    >> "$log" 2>&1 || fail "cannot merge $name"
-  $host-nm --defined-only -g "$dir/merged.o" |
-    awk -v own="^${name}_" -v prefix="${name}_copy_" '$3 !~ own { print $3, prefix $3 }' > "$dir/renames"
-  $host-objcopy --redefine-syms="$dir/renames" "$dir/merged.o" >> "$log" 2>&1 ||
-    fail "cannot rename in $name"
-  rm "$stage/lib/$name.a" "$stage/lib/$name.la"
-  $host-ar rcsD "$stage/lib/$name.a" "$dir/merged.o"
+  AR=$host-ar LD=$host-ld NM=$host-nm OBJCOPY=$host-objcopy \
+    "$top/scripts/rename-copies.sh" --merge "$1" "$stage/lib/$1.a" "$work/$1.a" >> "$log" 2>&1 ||
+    fail "cannot rename the copies in $1"
+  mv "$work/$1.a" "$stage/lib/$1.a"
+  rm -f "$stage/lib/$1.la"
 }
 
 build_libyal libewf --with-zlib="$stage" --without-openssl

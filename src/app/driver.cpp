@@ -57,7 +57,7 @@ constexpr std::string_view kHelpLiveDisk =
     "                 quenthar --image --json \\\\.\\PhysicalDrive0 (every partition,\n"
     "                 the EFI system partition included), or \\\\.\\C: (one volume)\n";
 #else
-constexpr std::string_view kHelpLiveDisk = "";  // an array: a view of it is never null
+constexpr std::string_view kHelpLiveDisk;
 #endif
 constexpr std::string_view kHelpRest =
     "  -h, --help     print this help and exit\n"

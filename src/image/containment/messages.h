@@ -169,8 +169,8 @@ struct ImageOpenedMessage {
 /// Segments of the image are missing or damaged.
 struct ImageIncompleteMessage {
   static constexpr MessageKind kKind = MessageKind::kImageIncomplete;
-  void Encode(MessageWriter& /*w*/) const {}
-  bool Decode(MessageReader& /*r*/) { return true; }
+  static void Encode(MessageWriter& /*w*/) {}
+  static bool Decode(MessageReader& /*r*/) { return true; }
   bool operator==(const ImageIncompleteMessage&) const = default;
 };
 
@@ -188,8 +188,8 @@ struct VolumeListedMessage {
 
 struct ListingDoneMessage {
   static constexpr MessageKind kKind = MessageKind::kListingDone;
-  void Encode(MessageWriter& /*w*/) const {}
-  bool Decode(MessageReader& /*r*/) { return true; }
+  static void Encode(MessageWriter& /*w*/) {}
+  static bool Decode(MessageReader& /*r*/) { return true; }
   bool operator==(const ListingDoneMessage&) const = default;
 };
 
