@@ -52,6 +52,7 @@ if(WIN32 AND QUENTHAR_IMAGE_DEPS_SCRIPT AND NOT QUENTHAR_IMAGES STREQUAL "OFF")
     list(APPEND image_libraries rpcrt4 ole32 ws2_32 advapi32 bcrypt shlwapi)
     set(TSK_INCLUDE_DIR ${deps_prefix}/include)
     set(EWF_INCLUDE_DIR ${deps_prefix}/include)
+    set(BDE_INCLUDE_DIR ${deps_prefix}/include)
     set(quenthar_images ON)
   endif()
 endif()
@@ -68,15 +69,16 @@ else()
   find_path(TSK_INCLUDE_DIR tsk/libtsk.h)
   find_path(OPENSSL_EVP_INCLUDE_DIR openssl/evp.h)
   find_path(EWF_INCLUDE_DIR libewf.h)
+  find_path(BDE_INCLUDE_DIR libbde.h)
   if(QUENTHAR_STATIC_PROGRAM)
     # libtsk and what it links, in link order; libcurl is left out (see
     # src/image/no_network.cpp).
-    set(image_archives tsk ewf vmdk vhdi afflib bfio sqlite3 crypto expat z)
+    set(image_archives tsk bde vshadow qcow ewf vmdk vhdi afflib bfio sqlite3 crypto expat z)
     # The libyal libraries each carry copies of the support libraries they
     # share: each is linked with its copies renamed (scripts/rename-copies.sh),
     # so that every call reaches the copy its library was built with, and one
     # libbfio serves those that carry none.
-    set(libyal_archives ewf vmdk vhdi bfio)
+    set(libyal_archives bde vshadow qcow ewf vmdk vhdi bfio)
     set(image_libraries "")
     set(renamed_archives "")
     foreach(name ${image_archives})
@@ -100,16 +102,18 @@ else()
       endif()
     endforeach()
   else()
-    find_library(TSK_LIBRARY tsk)
-    find_library(EWF_LIBRARY ewf)
-    find_library(CRYPTO_LIBRARY crypto)
-    set(image_libraries ${TSK_LIBRARY} ${EWF_LIBRARY} ${CRYPTO_LIBRARY})
-    if(NOT TSK_LIBRARY OR NOT EWF_LIBRARY OR NOT CRYPTO_LIBRARY)
-      set(images_why "libtsk, libewf or libcrypto is not installed")
-    endif()
+    set(image_libraries "")
+    foreach(name tsk bde vshadow qcow ewf bfio crypto)
+      find_library(QUENTHAR_LIBRARY_${name} ${name})
+      if(NOT QUENTHAR_LIBRARY_${name})
+        set(images_why "lib${name} is not installed")
+      endif()
+      list(APPEND image_libraries ${QUENTHAR_LIBRARY_${name}})
+    endforeach()
   endif()
-  if(NOT images_why AND (NOT TSK_INCLUDE_DIR OR NOT OPENSSL_EVP_INCLUDE_DIR OR NOT EWF_INCLUDE_DIR))
-    set(images_why "the headers of libtsk-dev, libewf-dev or libssl-dev are not installed")
+  if(NOT images_why AND (NOT TSK_INCLUDE_DIR OR NOT OPENSSL_EVP_INCLUDE_DIR OR NOT EWF_INCLUDE_DIR
+                          OR NOT BDE_INCLUDE_DIR))
+    set(images_why "the headers of libtsk-dev, libewf-dev, libbde-dev or libssl-dev are not installed")
   endif()
   # The workers that run the libraries are sandboxed with a system-call filter.
   find_path(SECCOMP_INCLUDE_DIR seccomp.h)
@@ -137,7 +141,9 @@ if(quenthar_images)
     src/image/containment/message_stream.cpp
     src/image/search/worker_search.cpp src/image/search/image_formats.cpp
     src/image/search/volume_system.cpp src/image/search/file_system.cpp
-    src/image/search/tsk_library.cpp src/image/search/tsk_adapter.cpp)
+    src/image/search/tsk_library.cpp src/image/search/tsk_adapter.cpp
+    src/image/search/bfio_source.cpp src/image/search/bitlocker.cpp
+    src/image/search/shadow_copies.cpp src/image/search/qcow_image.cpp)
   if(WIN32)
     target_sources(quenthar_image PRIVATE src/image/containment/worker_win32.cpp
                    src/image/containment/sha256_bcrypt.cpp src/image/search/device_win32.cpp)
@@ -157,7 +163,8 @@ if(quenthar_images)
     find_package(Threads REQUIRED)
     list(APPEND image_libraries quenthar_no_network Threads::Threads ${CMAKE_DL_LIBS})
   endif()
-  target_include_directories(quenthar_image SYSTEM PRIVATE ${TSK_INCLUDE_DIR} ${EWF_INCLUDE_DIR})
+  target_include_directories(quenthar_image SYSTEM PRIVATE ${TSK_INCLUDE_DIR} ${EWF_INCLUDE_DIR}
+                             ${BDE_INCLUDE_DIR})
   if(NOT WIN32)
     target_include_directories(quenthar_image SYSTEM PRIVATE ${OPENSSL_EVP_INCLUDE_DIR}
                                ${SECCOMP_INCLUDE_DIR})

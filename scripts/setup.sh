@@ -11,7 +11,8 @@
 set -eu
 
 program="cmake ninja-build g++ libtsk-dev libewf-dev libvmdk-dev libvhdi-dev libafflib-dev
-  libbfio-dev libssl-dev libexpat1-dev zlib1g-dev libsqlite3-dev libseccomp-dev"
+  libbde-dev libvshadow-dev libqcow-dev libbfio-dev libssl-dev libexpat1-dev zlib1g-dev
+  libsqlite3-dev libseccomp-dev"
 tests="$program python3 python3-jsonschema libgtest-dev man-db mandoc lintian git
   ntfs-3g ntfs-3g-dev wimtools mtools dosfstools gdisk fdisk e2fsprogs ewf-tools qemu-utils"
 fuzz="$program python3 libgtest-dev clang libclang-rt-14-dev libsimdjson-dev"

@@ -24,11 +24,7 @@ bool IsHelp(const platform::ArgChar* arg) {
 
 bool IsVersion(const platform::ArgChar* arg) { return Is(arg, "-V") || Is(arg, "--version"); }
 
-CommandLine Just(Action action) { return {action, Form::kText, {}, {}, false, {}}; }
-
-CommandLine UsageError(const std::string& message) {
-  return {Action::kUsage, Form::kText, {}, "quenthar: " + message + "\n", false, {}};
-}
+CommandLine Just(Action action) { return {action, Form::kText, {}, {}, false, {}, {}}; }
 
 // A whole number from 1 to `max`, in decimal digits only.
 bool ParseWhole(const platform::ArgChar* arg, std::uint64_t max, std::uint64_t& value) {
@@ -43,6 +39,8 @@ bool ParseWhole(const platform::ArgChar* arg, std::uint64_t max, std::uint64_t& 
 }
 
 constexpr std::string_view kNoSandbox = "--no-sandbox";
+constexpr std::string_view kNoShadowCopies = "--no-shadow-copies";
+constexpr std::string_view kKeyFile = "--key-file";
 
 // The image search's options that take a number; each is refused without
 // --image.
@@ -50,17 +48,17 @@ struct NumberOption {
   std::string_view name;
   std::string_view unit;
   std::uint64_t max;
-  void (*set)(image::SearchLimits&, std::uint64_t);  // a value from 1 to max
+  void (*set)(image::SearchOptions&, std::uint64_t);  // a value from 1 to max
 };
 constexpr NumberOption kNumberOptions[] = {
     {"--time-limit", "seconds", image::kMaxTimeLimit,
-     [](image::SearchLimits& l, std::uint64_t v) { l.time_limit_s = static_cast<unsigned>(v); }},
+     [](image::SearchOptions& l, std::uint64_t v) { l.time_limit_s = static_cast<unsigned>(v); }},
     {"--image-time-limit", "seconds", image::kMaxImageTimeLimit,
-     [](image::SearchLimits& l, std::uint64_t v) {
+     [](image::SearchOptions& l, std::uint64_t v) {
        l.image_time_limit_s = static_cast<unsigned>(v);
      }},
     {"--memory-limit", "MiB", image::kMaxMemoryLimit,
-     [](image::SearchLimits& l, std::uint64_t v) { l.memory_limit_mib = v; }},
+     [](image::SearchOptions& l, std::uint64_t v) { l.memory_limit_mib = v; }},
 };
 
 const NumberOption* NumberOptionOf(const platform::ArgChar* arg) {
@@ -78,10 +76,15 @@ std::string NeedsWhole(const NumberOption& option) {
 // Whether the argument is exactly one of the options.
 bool IsOption(const platform::ArgChar* arg) {
   return IsHelp(arg) || IsVersion(arg) || Is(arg, "--json") || Is(arg, "--csv") ||
-         Is(arg, "--image") || Is(arg, kNoSandbox) || NumberOptionOf(arg) != nullptr;
+         Is(arg, "--image") || Is(arg, kNoSandbox) || Is(arg, kNoShadowCopies) ||
+         Is(arg, kKeyFile) || NumberOptionOf(arg) != nullptr;
 }
 
 }  // namespace
+
+CommandLine UsageError(const std::string& message) {
+  return {Action::kUsage, Form::kText, {}, "quenthar: " + message + "\n", false, {}, {}};
+}
 
 CommandLine ParseCommandLine(int argc, const platform::ArgChar* const* argv, bool reads_images) {
   if (argc < 2) return Just(Action::kUsage);
@@ -92,8 +95,9 @@ CommandLine ParseCommandLine(int argc, const platform::ArgChar* const* argv, boo
   bool json = false;
   bool csv = false;
   bool images = false;
-  image::SearchLimits limits;
-  std::string bad_value;          // the first image option without its number
+  image::SearchOptions options;
+  std::vector<const platform::ArgChar*> key_files;
+  std::string bad_value;          // the first image option without its value
   std::string_view image_option;  // the first image option given
   const platform::ArgChar* unknown = nullptr;
   std::vector<const platform::ArgChar*> paths;
@@ -119,11 +123,22 @@ CommandLine ParseCommandLine(int argc, const platform::ArgChar* const* argv, boo
       if (!ParseWhole(given, option->max, value)) {
         if (bad_value.empty()) bad_value = NeedsWhole(*option);
       } else {
-        option->set(limits, value);
+        option->set(options, value);
+      }
+    } else if (Is(arg, kKeyFile)) {
+      if (image_option.empty()) image_option = kKeyFile;
+      if (i + 1 < argc && argv[i + 1][0] != 0) {
+        key_files.push_back(argv[++i]);
+      } else if (bad_value.empty()) {
+        bad_value = "--key-file needs a file";
+        ++i;
       }
     } else if (Is(arg, kNoSandbox)) {
       if (image_option.empty()) image_option = kNoSandbox;
-      limits.sandbox = false;
+      options.sandbox = false;
+    } else if (Is(arg, kNoShadowCopies)) {
+      if (image_option.empty()) image_option = kNoShadowCopies;
+      options.shadow_copies = false;
     } else if (Is(arg, "--")) {
       options_ended = true;
     } else if (unknown == nullptr) {
@@ -141,13 +156,13 @@ CommandLine ParseCommandLine(int argc, const platform::ArgChar* const* argv, boo
   if (images) {
     if (!reads_images) return UsageError("--image is not available in this build");
     if (paths.empty()) return UsageError("no image given");
-    return {Action::kReport, form, std::move(paths), {}, true, limits};
+    return {Action::kReport, form, std::move(paths), {}, true, options, std::move(key_files)};
   }
   if (!image_option.empty()) return UsageError(std::string(image_option) + " is only for --image");
   if ((json || csv) && paths.empty()) return UsageError("no log file given");
   // Several logs need a structured form.
   if (form == Form::kText && paths.size() != 1) return Just(Action::kUsage);
-  return {Action::kReport, form, std::move(paths), {}, false, {}};
+  return {Action::kReport, form, std::move(paths), {}, false, {}, {}};
 }
 
 }  // namespace quenthar

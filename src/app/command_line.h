@@ -4,7 +4,7 @@
 #include <string>
 #include <vector>
 
-#include "image/limits.h"
+#include "image/options.h"
 #include "platform/platform.h"
 #include "report/form.h"
 
@@ -23,7 +23,8 @@ struct CommandLine {
   std::vector<const platform::ArgChar*> paths;
   std::string message;
   bool images = false;
-  image::SearchLimits limits;
+  image::SearchOptions options;  // without its keys: see key_files
+  std::vector<const platform::ArgChar*> key_files;
 };
 
 /// Reads the arguments (argv[0] is the program), for a build that reads disk
@@ -32,5 +33,8 @@ struct CommandLine {
 /// exactly an option: one that needs no path (help, version), or one that
 /// needs more, which is refused.
 CommandLine ParseCommandLine(int argc, const platform::ArgChar* const* argv, bool reads_images);
+
+/// A wrong command line: "quenthar: MESSAGE", then the usage line.
+CommandLine UsageError(const std::string& message);
 
 }  // namespace quenthar

@@ -6,6 +6,7 @@
 #include "app/command_line.h"
 #include "app/exit_status.h"
 #include "app/images.h"
+#include "app/key_files.h"
 #include "app/log_report.h"
 
 namespace quenthar {
@@ -90,7 +91,16 @@ OutputPlan PlanOutput(bool console, Form form) {
 int RunTool(int argc, const platform::ArgChar* const* argv) {
   if (const std::optional<int> worker = kImageReading.run_as_worker(argc, argv)) return *worker;
   const bool reads_images = kImageReading.report != nullptr;
-  const CommandLine command = ParseCommandLine(argc, argv, reads_images);
+  CommandLine command = ParseCommandLine(argc, argv, reads_images);
+  if (command.action == Action::kReport && !command.key_files.empty()) {
+    // Read once, before any worker starts.
+    auto keys = ReadKeyFiles(command.key_files);
+    if (std::string* why = std::get_if<std::string>(&keys)) {
+      command = UsageError(*why);
+    } else {
+      command.options.keys = std::move(std::get<std::vector<image::KeySecret>>(keys));
+    }
+  }
   const OutputPlan plan = PlanOutput(platform::IsConsole(stdout), command.form);
   if (plan.binary) platform::SetBinaryMode(stdout);
   // Output collects the text; each of its writes goes straight through.

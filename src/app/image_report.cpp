@@ -10,7 +10,7 @@ namespace {
 
 // Every log in an image, each after its `log` record (or heading), and what
 // the search of each volume saw; each written out as soon as it is whole.
-int ReportImage(Renderer& r, const platform::ArgChar* path, const image::SearchLimits& limits) {
+int ReportImage(Renderer& r, const platform::ArgChar* path, const image::SearchOptions& options) {
   const std::string name = platform::ArgumentText(path);
   int status = kExitOk;
   const image::SearchEvents events{
@@ -29,7 +29,7 @@ int ReportImage(Renderer& r, const platform::ArgChar* path, const image::SearchL
         r.out.Flush();
       }};
   const image::SearchResult result =
-      image::SearchImage(name, platform::ArgumentPath(path), limits, events);
+      image::SearchImage(name, platform::ArgumentPath(path), options, events);
   // A problem of the image itself, under its own name.
   const auto image_problem = [&r, &name](auto&& render) {
     BeginBlock(r, name);
@@ -51,7 +51,7 @@ int ReportImages(Output& out, TextEncoding encoding, const CommandLine& command,
   BeginRun(r);
   int status = kExitOk;
   for (const platform::ArgChar* path : command.paths) {
-    if (ReportImage(r, path, command.limits) != kExitOk) status = kExitFailure;
+    if (ReportImage(r, path, command.options) != kExitOk) status = kExitFailure;
   }
   return status;
 }

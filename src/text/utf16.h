@@ -122,6 +122,15 @@ inline char32_t NextCodePoint(std::string_view utf8, std::size_t& i) {
   return 0xFFFD;
 }
 
+/// Whether every byte is part of well-formed UTF-8.
+inline bool IsValidUtf8(std::string_view bytes) {
+  for (std::size_t i = 0; i < bytes.size();) {
+    const std::size_t at = i;
+    if (NextCodePoint(bytes, i) == 0xFFFD && i == at + 1) return false;
+  }
+  return true;
+}
+
 /// The text with every byte that is not part of well-formed UTF-8 as U+FFFD.
 inline std::string ValidUtf8(std::string_view bytes) {
   std::string text;

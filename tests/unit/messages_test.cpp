@@ -45,13 +45,22 @@ void ExpectRoundTrip(const M& message) {
 
 TEST(Messages, EachKindComesBackAsItWent) {
   const VolumeChain nested{1048576, {{LayerKind::kBitLocker, 2}, {LayerKind::kStore, 1}}};
-  ExpectRoundTrip(JobMessage{"disk.E01", false, {{0, {}}, nested}});
+  ExpectRoundTrip(JobMessage{"disk.E01",
+                             false,
+                             {{0, {}}, nested},
+                             false,
+                             {{2, SecretKind::kPassword, SecretBytes({'p', 'w'})}},
+                             {"base.qcow2"}});
   ExpectRoundTrip(SandboxRefusedMessage{"seccomp: Invalid argument"});
   ExpectRoundTrip(ImageNotOpenedMessage{NotOpened::kCannotOpen, "Permission denied"});
   ExpectRoundTrip(ImageOpenedMessage{0x123456789AULL});
   ExpectRoundTrip(ImageIncompleteMessage{});
-  ExpectRoundTrip(VolumeListedMessage{nested, "Basic data partition", std::nullopt, false});
-  ExpectRoundTrip(VolumeListedMessage{{512, {}}, std::nullopt, "No file system found", true});
+  ExpectRoundTrip(VolumeListedMessage{nested, "Basic data partition", std::nullopt, false,
+                                      130305441090000000ULL});
+  ExpectRoundTrip(VolumeListedMessage{{512, {}}, std::nullopt, "No file system found", true, {}});
+  ExpectRoundTrip(BackingFileMessage{"base.qcow2"});
+  ExpectRoundTrip(EncryptionMessage{3});
+  ExpectRoundTrip(EncryptionMessage{std::nullopt});
   ExpectRoundTrip(ListingDoneMessage{});
   ExpectRoundTrip(FileSystemMessage{"ntfs"});
   ExpectRoundTrip(LogFoundMessage{"/EFI/Boot/événements.dat", 66, false, 65536, {1, 2, 3}});
@@ -152,11 +161,13 @@ Seen Search(std::vector<Script> workers) {
   Seen seen;
   const SearchEvents events{[&seen](const FoundLog& /*log*/) { ++seen.logs; },
                             [&seen](const VolumeRecord& v) {
-                              seen.volumes.push_back(std::to_string(v.volume.partition_offset) +
-                                                     " " + v.problem.value_or(""));
+                              std::string volume = std::to_string(v.volume.partition_offset) + " ";
+                              if (v.volume.store)
+                                volume += "(store " + std::to_string(*v.volume.store) + ") ";
+                              seen.volumes.push_back(volume + v.problem.value_or(""));
                             }};
   std::size_t next = 0;
-  const WorkerRunner run = [&](const SearchLimits&, const JobMessage& job, Duration&,
+  const WorkerRunner run = [&](const SearchOptions&, const JobMessage& job, Duration&,
                                const OnMessage& on_message) -> WorkerOutcome {
     seen.jobs.push_back(job);
     MessageStream stream(on_message);
@@ -183,7 +194,7 @@ const std::string kImageBroken = "The search of this image sent data that does n
 Frames Listing(std::initializer_list<std::uint64_t> offsets) {
   Frames f{Frame(ImageOpenedMessage{1u << 20})};
   for (const std::uint64_t offset : offsets) {
-    f.push_back(Frame(VolumeListedMessage{{offset, {}}, std::nullopt, std::nullopt, false}));
+    f.push_back(Frame(VolumeListedMessage{{offset, {}}, std::nullopt, std::nullopt, false, {}}));
   }
   f.push_back(Frame(ListingDoneMessage{}));
   return f;
@@ -222,7 +233,7 @@ TEST(ImageSearch, EndsWhatDoesNotHoldTogetherAndKeepsTheRest) {
   const std::string too_long(kMaxName + 1, 'x');
   const Case cases[] = {
       {"a volume before the image is opened",
-       {{Frame(VolumeListedMessage{{0, {}}, std::nullopt, std::nullopt, false})}},
+       {{Frame(VolumeListedMessage{{0, {}}, std::nullopt, std::nullopt, false, {}})}},
        {},
        kImageBroken,
        0},
@@ -236,7 +247,7 @@ TEST(ImageSearch, EndsWhatDoesNotHoldTogetherAndKeepsTheRest) {
       {"a volume inside no volume in the listing",
        {{Frame(ImageOpenedMessage{1u << 20}),
          Frame(VolumeListedMessage{
-             {0, {{LayerKind::kStore, 1}}}, std::nullopt, std::nullopt, false})}},
+             {0, {{LayerKind::kStore, 1}}}, std::nullopt, std::nullopt, false, {}})}},
        {},
        kImageBroken,
        0},
@@ -269,17 +280,18 @@ TEST(ImageSearch, EndsWhatDoesNotHoldTogetherAndKeepsTheRest) {
        std::nullopt,
        0},
       {"a volume found inside another, not one layer deeper",
-       {Listing({0}) + Frames{Frame(VolumeListedMessage{
-                           {512, {{LayerKind::kStore, 1}}}, std::nullopt, std::nullopt, false})}},
+       {Listing({0}) +
+        Frames{Frame(VolumeListedMessage{
+            {512, {{LayerKind::kStore, 1}}}, std::nullopt, std::nullopt, false, {}})}},
        {"0 " + kBroken},
        std::nullopt,
        0},
-      {"a volume found inside another joins the listing after it",
-       {Listing({0, 512}) +
+      {"a store found in a file system joins the listing after its volume",
+       {Listing({0, 512}) + Frame(FileSystemMessage{"ntfs"}) +
         Frames{Frame(VolumeListedMessage{
-            {0, {{LayerKind::kStore, 1}}}, std::nullopt, std::nullopt, false})} +
+            {0, {{LayerKind::kStore, 1}}}, std::nullopt, std::nullopt, false, {}})} +
         Searched() + Searched() + Searched()},
-       {"0 ", "0 ", "512 "},
+       {"0 ", "0 (store 1) ", "512 "},
        std::nullopt,
        0},
   };
@@ -342,11 +354,12 @@ TEST(ImageSearch, AFloodKeepsMemoryBounded) {
   EXPECT_EQ(logs.volumes, (std::vector<std::string>{"0 "}));
 
   const Seen listed = Search({[offset = std::uint64_t{0}]() mutable {
-    return std::optional(
-        offset++ == 0
-            ? Frame(ImageOpenedMessage{1u << 20})
-            : Frame(VolumeListedMessage{
-                  {offset, {}}, std::string(kMaxName, 'd'), std::string(kMaxProblem, 'p'), true}));
+    return std::optional(offset++ == 0 ? Frame(ImageOpenedMessage{1u << 20})
+                                       : Frame(VolumeListedMessage{{offset, {}},
+                                                                   std::string(kMaxName, 'd'),
+                                                                   std::string(kMaxProblem, 'p'),
+                                                                   true,
+                                                                   {}}));
   }});
   EXPECT_EQ(listed.result.failure, kImageBroken);
 #if !defined(_WIN32)

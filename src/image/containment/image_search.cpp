@@ -1,8 +1,10 @@
 #include "image/containment/image_search.h"
 
 #include <algorithm>
+#include <array>
 #include <cctype>
 #include <cstdio>
+#include <map>
 #include <set>
 #include <utility>
 
@@ -33,8 +35,9 @@ class Volumes {
   explicit Volumes(const std::string& image) : image_(image) {}
 
   /// Takes a listed volume, at `at` in the order of search; false when it
-  /// cannot be one.
-  bool Add(VolumeListedMessage m, std::size_t at, std::uint64_t image_size) {
+  /// cannot be one. A volume found inside another takes its partition.
+  bool Add(VolumeListedMessage m, std::size_t at, std::uint64_t image_size,
+           const ListedVolume* parent = nullptr) {
     // A volume to search lies inside the image, and is searched once.
     if (!m.problem && ((m.chain.offset != 0 && m.chain.offset >= image_size) ||
                        !to_search_.insert(m.chain).second)) {
@@ -42,11 +45,18 @@ class Volumes {
     }
     text_ += m.partition.value_or("").size() + m.problem.value_or("").size();
     if (list_.size() == kMaxVolumes || text_ > kMaxListingText) return false;
-    ListedVolume v{std::move(m.chain),
-                   {image_, 0, std::move(m.partition), {}},
-                   std::move(m.problem),
-                   m.failed};
+    ListedVolume v{std::move(m.chain), {}, std::move(m.problem), m.failed};
+    v.place.image = image_;
     v.place.partition_offset = v.chain.offset;
+    v.place.partition = parent != nullptr ? parent->place.partition : std::move(m.partition);
+    for (const VolumeLayer& layer : v.chain.layers) {
+      if (layer.kind == LayerKind::kStore) v.place.store = layer.index;
+    }
+    // A store's creation, from a FILETIME (100 ns since 1601) to seconds
+    // since 1970.
+    if (v.place.store && m.created) {
+      v.place.store_created = static_cast<std::int64_t>(*m.created / 10000000) - 11644473600LL;
+    }
     list_.insert(list_.begin() + static_cast<std::ptrdiff_t>(at), std::move(v));
     return true;
   }
@@ -110,12 +120,20 @@ class Listing {
       }
       case MessageKind::kListingDone:
         return opened_ && DecodeAs<ListingDoneMessage>(m) ? Verdict::kLast : Verdict::kBroken;
+      case MessageKind::kBackingFile:
+        if (opened_ || not_opened_ || backing_file_) return Verdict::kBroken;
+        backing_file_ = DecodeAs<BackingFileMessage>(m);
+        return backing_file_ ? Verdict::kLast : Verdict::kBroken;
       default: return Verdict::kBroken;
     }
   }
 
   [[nodiscard]] const std::optional<ImageNotOpenedMessage>& NotOpened() const {
     return not_opened_;
+  }
+  /// The backing file the image asks for, when it asked for one.
+  [[nodiscard]] const std::optional<BackingFileMessage>& BackingFile() const {
+    return backing_file_;
   }
   [[nodiscard]] bool Incomplete() const { return incomplete_; }
   [[nodiscard]] std::uint64_t ImageSize() const { return size_; }
@@ -124,6 +142,7 @@ class Listing {
   Volumes& volumes_;
   bool opened_ = false;
   std::optional<ImageNotOpenedMessage> not_opened_;
+  std::optional<BackingFileMessage> backing_file_;
   bool incomplete_ = false;
   std::uint64_t size_ = 0;
 };
@@ -137,18 +156,63 @@ std::vector<std::uint8_t> LoadedBytes(const std::vector<std::uint8_t>& file, con
   return {begin, begin + static_cast<std::ptrdiff_t>(LoadedCapacity(form, header))};
 }
 
+// What the checks of one image's volumes share: where records go, the keys
+// and what they are called, the secrets the current worker was given, and
+// the logs reported so far, by the volume they lie in (a store's copy of the
+// same bytes is reported once in full).
+struct SearchContext {
+  const SearchEvents& events;
+  const std::vector<KeySecret>& keys;
+  std::set<std::uint32_t> given;
+  // Of each volume (its chain without a store), each whole log's digest:
+  // the source of its first copy, and the store it was found in (0: live).
+  std::map<std::string,
+           std::map<std::array<std::uint8_t, 32>, std::pair<std::string, std::uint32_t>>>
+      copies;
+};
+
+// The volume a chain lies in, shadow-copy stores left out.
+std::string VolumeKey(const VolumeChain& chain) {
+  std::string key = std::to_string(chain.offset);
+  for (const VolumeLayer& layer : chain.layers) {
+    if (layer.kind == LayerKind::kBitLocker) key += "/" + std::to_string(layer.index);
+  }
+  return key;
+}
+
 // One volume worker's messages, checked in the order they must come; each
 // log goes on to the events as soon as it holds together.
 class VolumeCheck {
  public:
-  VolumeCheck(const ListedVolume& volume, const SearchEvents& events)
-      : chain_(volume.chain), events_(events) {
+  VolumeCheck(const ListedVolume& volume, SearchContext& context)
+      : chain_(volume.chain), context_(context) {
     record_.volume = volume.place;
+    // A volume inside an unlocked one: opened by the secret its chain names.
+    for (const VolumeLayer& layer : chain_.layers) {
+      if (layer.kind == LayerKind::kBitLocker && layer.index < context_.keys.size()) {
+        Unlocked(layer.index);
+      }
+    }
   }
 
   /// Takes a message; a volume found inside this one goes to `found`.
   Verdict Take(const Message& m, const std::function<bool(VolumeListedMessage)>& found) {
     switch (m.kind) {
+      case MessageKind::kEncryption: {
+        const std::optional<EncryptionMessage> e = DecodeAs<EncryptionMessage>(m);
+        // Once, before anything of the volume's; by a secret the worker was given.
+        if (!e || record_.encryption || record_.volume.file_system || logs_ != 0 ||
+            (e->opened_by && context_.given.count(*e->opened_by) == 0)) {
+          return Verdict::kBroken;
+        }
+        record_.encryption = "bitlocker";
+        if (e->opened_by) {
+          // What lies inside it lies inside the unlocked volume.
+          chain_.layers.push_back({LayerKind::kBitLocker, *e->opened_by});
+          Unlocked(*e->opened_by);
+        }
+        return Verdict::kMore;
+      }
       case MessageKind::kFileSystem: {
         std::optional<FileSystemMessage> fs = DecodeAs<FileSystemMessage>(m);
         if (!fs || record_.volume.file_system || logs_ != 0) return Verdict::kBroken;
@@ -165,6 +229,11 @@ class VolumeCheck {
         if (!inside || inside->chain.offset != chain_.offset ||
             inside->chain.layers.size() != chain_.layers.size() + 1 ||
             !std::equal(chain_.layers.begin(), chain_.layers.end(), inside->chain.layers.begin())) {
+          return Verdict::kBroken;
+        }
+        const VolumeLayer& added = inside->chain.layers.back();
+        // A store lies in a file system; an unlocked volume is this one.
+        if (added.kind == LayerKind::kBitLocker || !record_.volume.file_system) {
           return Verdict::kBroken;
         }
         return found(std::move(*inside)) ? Verdict::kMore : Verdict::kBroken;
@@ -200,6 +269,11 @@ class VolumeCheck {
   }
 
  private:
+  void Unlocked(std::uint32_t secret) {
+    record_.encryption = "bitlocker";
+    record_.unlocked_with = context_.keys[secret].label;
+  }
+
   bool TakeLog(LogFoundMessage m) {
     // Logs come in address order, each once, under a path from the root.
     const std::optional<LogForm> form = FormOfLength(static_cast<std::int64_t>(m.size));
@@ -222,29 +296,41 @@ class VolumeCheck {
     l.size = m.size;
     if (whole) {
       l.sha256 = Sha256(m.bytes);
-      found.loaded = LoadedBytes(m.bytes, *form, found.header);
+      if (!SameAsBefore(l)) found.loaded = LoadedBytes(m.bytes, *form, found.header);
     }
     last_address_ = l.address;
     ++logs_;
-    events_.log(found);
+    context_.events.log(found);
+    return true;
+  }
+
+  // Whether a store's log repeats a whole copy found before in the same
+  // volume, live or in an earlier store: it then says which.
+  bool SameAsBefore(LogLocation& l) {
+    if (!l.sha256) return false;
+    const std::uint32_t store = l.volume.store.value_or(0);
+    auto& seen = context_.copies[VolumeKey(chain_)];
+    const auto [first, added] = seen.try_emplace(*l.sha256, l.Source(), store);
+    if (added || first->second.second >= store) return false;
+    l.same_as = first->second.first;
     return true;
   }
 
   VolumeChain chain_;
-  const SearchEvents& events_;
+  SearchContext& context_;
   VolumeRecord record_;
   std::uint64_t logs_ = 0;
   std::uint64_t last_address_ = 0;
 };
 
 // An image whose search as a whole ran out of time.
-std::string ImageTimeText(const SearchLimits& limits) {
+std::string ImageTimeText(const SearchOptions& limits) {
   return "The search of this image took longer than " + std::to_string(limits.image_time_limit_s) +
          " s";
 }
 
 // Why a worker did not finish, as its volume's or its image's problem.
-std::string FailureText(const WorkerOutcome& o, const char* what, const SearchLimits& limits) {
+std::string FailureText(const WorkerOutcome& o, const char* what, const SearchOptions& limits) {
   std::string search = std::string("The search of this ") + what;
   switch (o.end) {
     case WorkerEnd::kFinished: break;
@@ -279,8 +365,15 @@ std::string Lowered(std::string text) {
 // is reported and another worker searches the volumes after it.
 class ImageCheck {
  public:
-  ImageCheck(const std::string& name, const SearchEvents& events, SearchResult& result)
-      : volumes_(name), listing_(volumes_), events_(events), result_(result) {}
+  ImageCheck(const std::string& name, const SearchEvents& events,
+             const std::vector<KeySecret>& keys, SearchResult& result)
+      : volumes_(name), listing_(volumes_), context_{events, keys, {}, {}}, result_(result) {}
+
+  /// The secrets the next worker is given.
+  void Given(const std::vector<Secret>& secrets) {
+    context_.given.clear();
+    for (const Secret& s : secrets) context_.given.insert(s.number);
+  }
 
   Verdict Take(const Message& m) {
     if (!listed_) {
@@ -293,7 +386,8 @@ class ImageCheck {
     }
     if (!current_) return Verdict::kBroken;
     const Verdict v = current_->Take(m, [this](VolumeListedMessage inside) {
-      return volumes_.Add(std::move(inside), next_ + ++inside_, listing_.ImageSize());
+      return volumes_.Add(std::move(inside), next_ + ++inside_, listing_.ImageSize(),
+                          &volumes_[next_]);
     });
     if (v != Verdict::kLast) return v;
     Report(current_->Finish(std::nullopt));
@@ -338,7 +432,7 @@ class ImageCheck {
   void Report(const VolumeRecord& record) {
     result_.failed = result_.failed || record.failed;
     result_.logs += record.logs;
-    events_.volume(record);
+    context_.events.volume(record);
   }
 
   // Reports the volumes not to be searched that come next, and begins the
@@ -356,13 +450,13 @@ class ImageCheck {
       Report(record);
     }
     if (next_ == volumes_.Size()) return Verdict::kLast;
-    current_.emplace(volumes_[next_], events_);
+    current_.emplace(volumes_[next_], context_);
     return Verdict::kStep;
   }
 
   Volumes volumes_;
   Listing listing_;
-  const SearchEvents& events_;
+  SearchContext context_;
   SearchResult& result_;
   bool listed_ = false;
   std::size_t next_ = 0;    // the volume being searched, or the next to report
@@ -370,10 +464,49 @@ class ImageCheck {
   std::optional<VolumeCheck> current_;
 };
 
+// The secrets a job needs: each volume inside an unlocked one, the one that
+// opened it; any other, every one (it may be locked).
+std::vector<Secret> SecretsFor(const JobMessage& job, const std::vector<KeySecret>& keys) {
+  bool all = job.list;
+  std::set<std::uint32_t> needed;
+  for (const VolumeChain& chain : job.volumes) {
+    const auto bitlocker =
+        std::find_if(chain.layers.begin(), chain.layers.end(),
+                     [](const VolumeLayer& l) { return l.kind == LayerKind::kBitLocker; });
+    if (bitlocker == chain.layers.end()) {
+      all = true;
+    } else {
+      needed.insert(bitlocker->index);
+    }
+  }
+  std::vector<Secret> secrets;
+  for (const KeySecret& k : keys) {
+    if (all || needed.count(k.secret.number) != 0) secrets.push_back(k.secret);
+  }
+  return secrets;
+}
+
+// Why a backing file the image names cannot be given to a worker: it must be
+// a regular file beside the image, named without a folder.
+std::optional<std::string> RefusedBackingFile(const std::string& image, const std::string& name) {
+  const std::string said = "The image's backing file " + name;
+  if (name == "." || name == ".." || name.find_first_of("/\\") != std::string::npos) {
+    return said + " is not a file beside it";
+  }
+#if defined(_WIN32)
+  const std::size_t slash = image.find_last_of("/\\");
+#else
+  const std::size_t slash = image.rfind('/');
+#endif
+  const std::string path = (slash == std::string::npos ? "" : image.substr(0, slash + 1)) + name;
+  if (CheckImage(path) != Access::kSearchable) return said + " is missing";
+  return std::nullopt;
+}
+
 }  // namespace
 
 SearchResult SearchImage(const std::string& name, const std::string& path,
-                         const SearchLimits& limits, const SearchEvents& events,
+                         const SearchOptions& options, const SearchEvents& events,
                          const WorkerRunner& run) {
   SearchResult result;
   switch (CheckImage(path)) {
@@ -386,46 +519,68 @@ SearchResult SearchImage(const std::string& name, const std::string& path,
       return result;
   }
 
-  ImageCheck check(name, events, result);
-  const OnMessage take = [&check](const Message& m) { return check.Take(m); };
-  JobMessage job{path, true, {}};
-  Duration image_left = std::chrono::seconds(limits.image_time_limit_s);
-  WorkerOutcome outcome = run(limits, job, image_left, take);
-  if (!check.Listed()) {
-    const std::optional<ImageNotOpenedMessage>& not_opened = check.ListingSeen().NotOpened();
-    if (outcome.end == WorkerEnd::kFinished && not_opened &&
-        not_opened->why == NotOpened::kLibraryRefused) {
-      return result;  // no image
-    }
+  std::optional<ImageCheck> check;
+  const OnMessage take = [&check](const Message& m) { return check->Take(m); };
+  JobMessage job{path, true, {}, options.shadow_copies, {}, {}};
+  Duration image_left = std::chrono::seconds(options.image_time_limit_s);
+  WorkerOutcome outcome;
+  const auto failed = [&result](std::string why) {
     result.opened = true;
     result.failed = true;
-    if (outcome.end == WorkerEnd::kFinished && not_opened &&
-        not_opened->why == NotOpened::kCannotOpen) {
-      result.failure = "Can't open the image: " + not_opened->error;
-    } else if (outcome.end == WorkerEnd::kFinished && not_opened) {
-      result.failure = "The search of this image ran out of memory (--memory-limit " +
-                       std::to_string(limits.memory_limit_mib) + " MiB)";
-    } else {
-      result.failure = FailureText(outcome, "image", limits);
-    }
+    result.failure = std::move(why);
     return result;
+  };
+  // The listing, again with each backing file the image asks for.
+  for (;;) {
+    result = {};
+    check.emplace(name, events, options.keys, result);
+    job.secrets = SecretsFor(job, options.keys);
+    check->Given(job.secrets);
+    outcome = run(options, job, image_left, take);
+    const std::optional<BackingFileMessage>& backing = check->ListingSeen().BackingFile();
+    if (outcome.end != WorkerEnd::kFinished || !backing) break;
+    if (job.backing_files.size() == kMaxBackingFiles) {
+      return failed("The image's backing files nest deeper than " +
+                    std::to_string(kMaxBackingFiles));
+    }
+    if (std::optional<std::string> why = RefusedBackingFile(path, backing->name)) {
+      return failed(std::move(*why));
+    }
+    job.backing_files.push_back(backing->name);
+  }
+  if (!check->Listed()) {
+    const std::optional<ImageNotOpenedMessage>& not_opened = check->ListingSeen().NotOpened();
+    if (outcome.end != WorkerEnd::kFinished || !not_opened) {
+      return failed(FailureText(outcome, "image", options));
+    }
+    switch (not_opened->why) {
+      case NotOpened::kLibraryRefused: return result;  // no image
+      case NotOpened::kCannotOpen: return failed("Can't open the image: " + not_opened->error);
+      case NotOpened::kDamaged:
+        return failed("The image is damaged or incomplete: " + not_opened->error);
+      case NotOpened::kOutOfMemory:
+        return failed("The search of this image ran out of memory (--memory-limit " +
+                      std::to_string(options.memory_limit_mib) + " MiB)");
+    }
   }
   result.opened = true;
   while (outcome.end != WorkerEnd::kFinished) {
-    if (!check.Searching()) {
+    if (!check->Searching()) {
       // Every volume is reported: what failed came after the last.
       result.failed = true;
-      result.failure = FailureText(outcome, "image", limits);
+      result.failure = FailureText(outcome, "image", options);
       break;
     }
     if (outcome.end == WorkerEnd::kImageTimedOut) {
-      check.GiveUp(ImageTimeText(limits));
+      check->GiveUp(ImageTimeText(options));
       break;
     }
     job.list = false;
-    job.volumes = check.AfterFailure(FailureText(outcome, "volume", limits));
+    job.volumes = check->AfterFailure(FailureText(outcome, "volume", options));
     if (job.volumes.empty()) break;
-    outcome = run(limits, job, image_left, take);
+    job.secrets = SecretsFor(job, options.keys);
+    check->Given(job.secrets);
+    outcome = run(options, job, image_left, take);
   }
   return result;
 }

@@ -43,14 +43,14 @@ struct SearchResult {
 };
 
 /// How a worker is run: RunWorker, or what a test puts in its place.
-using WorkerRunner = std::function<WorkerOutcome(const SearchLimits&, const JobMessage&,
+using WorkerRunner = std::function<WorkerOutcome(const SearchOptions&, const JobMessage&,
                                                  Duration& image_left, const OnMessage&)>;
 
 /// Searches the image at `path`, named `name` (UTF-8) in what it reports,
 /// each worker under `limits`. Only a regular file or a block device is
 /// opened.
 SearchResult SearchImage(const std::string& name, const std::string& path,
-                         const SearchLimits& limits, const SearchEvents& events,
+                         const SearchOptions& limits, const SearchEvents& events,
                          const WorkerRunner& run = RunWorker);
 
 }  // namespace quenthar::image

@@ -148,7 +148,7 @@ bool MessageReader::Text(std::string& text, std::size_t max) {
   if (!U32(n)) return false;
   if (n > max || !Take(n, p)) return ok_ = false;
   const std::string_view bytes(reinterpret_cast<const char*>(p), n);
-  if (bytes.find('\0') != std::string_view::npos || ValidUtf8(bytes) != bytes) return ok_ = false;
+  if (bytes.find('\0') != std::string_view::npos || !IsValidUtf8(bytes)) return ok_ = false;
   text.assign(bytes);
   return true;
 }
@@ -167,19 +167,43 @@ bool MessageReader::OptionalText(std::optional<std::string>& text, std::size_t m
 }
 
 void JobMessage::Encode(MessageWriter& w) const {
-  w.Text(image).Flag(list).U32(static_cast<std::uint32_t>(volumes.size()));
+  w.Text(image).Flag(list).Flag(shadow_copies).U32(static_cast<std::uint32_t>(volumes.size()));
   for (const VolumeChain& chain : volumes) EncodeChain(w, chain);
+  w.U32(static_cast<std::uint32_t>(secrets.size()));
+  for (const Secret& secret : secrets) {
+    w.U32(secret.number).U8(static_cast<std::uint8_t>(secret.kind)).Bytes(secret.value.Bytes());
+  }
+  w.U32(static_cast<std::uint32_t>(backing_files.size()));
+  for (const std::string& name : backing_files) w.Text(name);
 }
 
 bool JobMessage::Decode(MessageReader& r) {
   std::uint32_t n = 0;
-  if (!r.Text(image, kMaxImageName) || image.empty() || !r.Flag(list) ||
+  if (!r.Text(image, kMaxImageName) || image.empty() || !r.Flag(list) || !r.Flag(shadow_copies) ||
       !r.Count(n, kMaxJobVolumes, 12)) {
     return false;
   }
   volumes.resize(n);
   for (VolumeChain& chain : volumes) {
     if (!DecodeChain(r, chain)) return false;
+  }
+  if (!r.Count(n, kMaxSecrets, 9)) return false;
+  secrets.resize(n);
+  for (Secret& secret : secrets) {
+    std::uint8_t kind = 0;
+    std::vector<std::uint8_t> value;
+    if (!r.U32(secret.number) || !r.U8(kind) ||
+        kind > static_cast<std::uint8_t>(SecretKind::kStartupKey) || !r.Bytes(value, kMaxSecret)) {
+      SecretBytes wiped(std::move(value));
+      return false;
+    }
+    secret.kind = static_cast<SecretKind>(kind);
+    secret.value = SecretBytes(std::move(value));
+  }
+  if (!r.Count(n, kMaxBackingFiles, 4)) return false;
+  backing_files.resize(n);
+  for (std::string& name : backing_files) {
+    if (!r.Text(name, kMaxName) || name.empty()) return false;
   }
   return true;
 }
@@ -194,7 +218,7 @@ void ImageNotOpenedMessage::Encode(MessageWriter& w) const {
 
 bool ImageNotOpenedMessage::Decode(MessageReader& r) {
   std::uint8_t reason = 0;
-  if (!r.U8(reason) || reason > static_cast<std::uint8_t>(NotOpened::kCannotOpen)) return false;
+  if (!r.U8(reason) || reason > static_cast<std::uint8_t>(NotOpened::kDamaged)) return false;
   why = static_cast<NotOpened>(reason);
   return r.Text(error, kMaxProblem);
 }
@@ -205,13 +229,46 @@ bool ImageOpenedMessage::Decode(MessageReader& r) { return r.U64(size); }
 
 void VolumeListedMessage::Encode(MessageWriter& w) const {
   EncodeChain(w, chain);
-  w.OptionalText(partition).OptionalText(problem).Flag(failed);
+  w.OptionalText(partition).OptionalText(problem).Flag(failed).Flag(created.has_value());
+  if (created) w.U64(*created);
 }
 
 bool VolumeListedMessage::Decode(MessageReader& r) {
+  bool has_created = false;
   // Only a volume that is not searched can be a failure.
-  return DecodeChain(r, chain) && r.OptionalText(partition, kMaxName) &&
-         OptionalProblem(r, problem) && r.Flag(failed) && (problem || !failed);
+  if (!DecodeChain(r, chain) || !r.OptionalText(partition, kMaxName) ||
+      !OptionalProblem(r, problem) || !r.Flag(failed) || (failed && !problem) ||
+      !r.Flag(has_created)) {
+    return false;
+  }
+  created.reset();
+  if (!has_created) return true;
+  std::uint64_t t = 0;
+  if (!r.U64(t)) return false;
+  created = t;
+  return true;
+}
+
+void BackingFileMessage::Encode(MessageWriter& w) const { w.Text(name); }
+
+bool BackingFileMessage::Decode(MessageReader& r) {
+  return r.Text(name, kMaxName) && !name.empty();
+}
+
+void EncryptionMessage::Encode(MessageWriter& w) const {
+  w.Flag(opened_by.has_value());
+  if (opened_by) w.U32(*opened_by);
+}
+
+bool EncryptionMessage::Decode(MessageReader& r) {
+  bool opened = false;
+  if (!r.Flag(opened)) return false;
+  opened_by.reset();
+  if (!opened) return true;
+  std::uint32_t number = 0;
+  if (!r.U32(number)) return false;
+  opened_by = number;
+  return true;
 }
 
 void FileSystemMessage::Encode(MessageWriter& w) const { w.Text(type); }

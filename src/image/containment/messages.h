@@ -14,6 +14,8 @@
 #include <string_view>
 #include <vector>
 
+#include "image/secrets.h"
+
 namespace quenthar::image {
 
 enum class MessageKind : std::uint8_t {
@@ -28,10 +30,14 @@ enum class MessageKind : std::uint8_t {
   kImageIncomplete,
   kVolumeListed,
   kListingDone,
+  // or, for an image that needs a backing file it was not given, its name,
+  // last;
+  kBackingFile,
   // then for each volume to search, in the listing's order (a worker that
-  // takes over after one that failed sends only these): its file system,
-  // its logs in address order, the volumes found inside it (which join the
-  // listing right after it), and what the search saw, last.
+  // takes over after one that failed sends only these): its encryption, its
+  // file system, its logs in address order, the volumes found inside it
+  // (which join the listing right after it), and what the search saw, last.
+  kEncryption,
   kFileSystem,
   kLogFound,
   kVolumeSearched,
@@ -48,6 +54,11 @@ inline constexpr std::size_t kMaxImageName = 1u << 17;
 /// The most volumes a job carries, and layers a volume has.
 inline constexpr std::size_t kMaxJobVolumes = 1u << 14;
 inline constexpr std::size_t kMaxLayers = 2;
+/// The most secrets a job carries, the longest secret (a startup key file
+/// is a few hundred bytes), and the deepest chain of backing files.
+inline constexpr std::size_t kMaxSecrets = 256;
+inline constexpr std::size_t kMaxSecret = 4096;
+inline constexpr std::size_t kMaxBackingFiles = 16;
 /// No frame is longer: a job, or a log of the longer form with its path.
 inline constexpr std::size_t kMaxFrame = 512u << 10;
 
@@ -123,12 +134,17 @@ struct VolumeChain {
 // Decode that returns false leaves its message half read, never used.
 
 /// What a worker does: list the image's volumes and search them all, or
-/// search `volumes` only (what is left after a worker that failed).
+/// search `volumes` only (what is left after a worker that failed); with
+/// the secrets that may open its encrypted volumes, and the backing files
+/// found for the image (names in its folder, the nearest first).
 struct JobMessage {
   static constexpr MessageKind kKind = MessageKind::kJob;
   std::string image;  // the path as the libraries open it: bytes on Linux, UTF-8 on Windows
   bool list = true;
   std::vector<VolumeChain> volumes;
+  bool shadow_copies = true;
+  std::vector<Secret> secrets;
+  std::vector<std::string> backing_files;
   void Encode(MessageWriter& w) const;
   bool Decode(MessageReader& r);
   bool operator==(const JobMessage&) const = default;
@@ -147,6 +163,7 @@ enum class NotOpened : std::uint8_t {
   kLibraryRefused,  // no image library takes it: `error` is the library's
   kOutOfMemory,     // the library ran out of memory (--memory-limit)
   kCannotOpen,      // the worker cannot open its file: `error` is the system's
+  kDamaged,         // its format is known, and its library refuses it: `error` is the library's
 };
 
 struct ImageNotOpenedMessage {
@@ -181,6 +198,7 @@ struct VolumeListedMessage {
   std::optional<std::string> partition;  // the partition table's description
   std::optional<std::string> problem;    // not searched, for this reason
   bool failed = false;                   // the problem is a failure, not a fact
+  std::optional<std::uint64_t> created;  // a shadow-copy store's creation, a FILETIME
   void Encode(MessageWriter& w) const;
   bool Decode(MessageReader& r);
   bool operator==(const VolumeListedMessage&) const = default;
@@ -191,6 +209,26 @@ struct ListingDoneMessage {
   static void Encode(MessageWriter& /*w*/) {}
   static bool Decode(MessageReader& /*r*/) { return true; }
   bool operator==(const ListingDoneMessage&) const = default;
+};
+
+/// The image needs a backing file it was not given: its name, as the image
+/// stores it.
+struct BackingFileMessage {
+  static constexpr MessageKind kKind = MessageKind::kBackingFile;
+  std::string name;
+  void Encode(MessageWriter& w) const;
+  bool Decode(MessageReader& r);
+  bool operator==(const BackingFileMessage&) const = default;
+};
+
+/// The volume is encrypted with BitLocker: opened by the secret of that
+/// number, or still locked (its problem says why).
+struct EncryptionMessage {
+  static constexpr MessageKind kKind = MessageKind::kEncryption;
+  std::optional<std::uint32_t> opened_by;
+  void Encode(MessageWriter& w) const;
+  bool Decode(MessageReader& r);
+  bool operator==(const EncryptionMessage&) const = default;
 };
 
 struct FileSystemMessage {

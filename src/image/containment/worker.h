@@ -12,7 +12,7 @@
 #include <string>
 
 #include "image/containment/messages.h"
-#include "image/limits.h"
+#include "image/options.h"
 #include "platform/platform.h"
 
 namespace quenthar::image {
@@ -57,7 +57,7 @@ using Duration = std::chrono::steady_clock::duration;
 /// worker. The time spent waiting for it is taken from `image_left` too; a
 /// worker still at work when that is used up is ended. Returns once the
 /// worker is gone.
-WorkerOutcome RunWorker(const SearchLimits& limits, const JobMessage& job, Duration& image_left,
+WorkerOutcome RunWorker(const SearchOptions& limits, const JobMessage& job, Duration& image_left,
                         const OnMessage& on_message);
 
 /// Where a worker is a program of its own (Windows), runs it when the

@@ -7,6 +7,7 @@
 #include <sys/wait.h>
 #include <unistd.h>
 
+#include <algorithm>
 #include <cerrno>
 #include <chrono>
 #include <climits>
@@ -55,11 +56,16 @@ std::uint64_t AddressSpace() {
   return static_cast<std::uint64_t>(kib) * 1024;
 }
 
-// What a worker may read: the files the image is made of, or the device.
-std::vector<std::string> Readable(const std::string& path) {
+// What a worker may read: the files the image is made of, or the device;
+// and the backing files the output process found beside it.
+std::vector<std::string> Readable(const JobMessage& job) {
   struct stat st {};
-  if (stat(path.c_str(), &st) == 0 && S_ISBLK(st.st_mode)) return {path};
-  return ImageFiles(path);
+  if (stat(job.image.c_str(), &st) == 0 && S_ISBLK(st.st_mode)) return {job.image};
+  std::vector<std::string> files = ImageFiles(job.image);
+  const std::size_t slash = job.image.rfind('/');
+  const std::string folder = slash == std::string::npos ? "" : job.image.substr(0, slash + 1);
+  for (const std::string& name : job.backing_files) files.push_back(folder + name);
+  return files;
 }
 
 // Sends why the worker cannot open its image, when it cannot: the output
@@ -75,7 +81,7 @@ bool CannotOpen(const JobMessage& job, const WorkerChannel& out) {
 }
 
 // The worker's life after fork: it never returns.
-[[noreturn]] void BeWorker(const SearchLimits& limits, const JobMessage& job, int channel,
+[[noreturn]] void BeWorker(const SearchOptions& limits, const JobMessage& job, int channel,
                            pid_t parent) {
   // Dies with the output process, even one gone before this line.
   prctl(PR_SET_PDEATHSIG, SIGKILL);
@@ -111,6 +117,12 @@ bool CannotOpen(const JobMessage& job, const WorkerChannel& out) {
   setenv("TZ", "UTC0", 1);
   tzset();
 
+  // Of the secrets the output process holds, only the job's stay.
+  SecretBytes::WipeAllBut([&job](const SecretBytes* s) {
+    return std::any_of(job.secrets.begin(), job.secrets.end(),
+                       [s](const Secret& kept) { return &kept.value == s; });
+  });
+
   // The limit counts from what the worker holds now, the program included.
   const std::uint64_t limit = AddressSpace() + (limits.memory_limit_mib << 20);
   const rlimit as{limit, limit};
@@ -120,7 +132,7 @@ bool CannotOpen(const JobMessage& job, const WorkerChannel& out) {
   setrlimit(RLIMIT_CORE, &no_core);
   prctl(PR_SET_DUMPABLE, 0);
   if (limits.sandbox) {
-    if (const auto refused = EnterSandbox({kChannelFd, Readable(job.image)})) {
+    if (const auto refused = EnterSandbox({kChannelFd, Readable(job)})) {
       out.Send(SandboxRefusedMessage{FitText(*refused, kMaxProblem)});
       _exit(0);
     }
@@ -178,7 +190,7 @@ void WorkerChannel::SendFrame(const std::vector<std::uint8_t>& frame) const {
   }
 }
 
-WorkerOutcome RunWorker(const SearchLimits& limits, const JobMessage& job, Duration& image_left,
+WorkerOutcome RunWorker(const SearchOptions& limits, const JobMessage& job, Duration& image_left,
                         const OnMessage& on_message) {
   int ends[2];
   if (pipe2(ends, O_CLOEXEC) != 0) return {WorkerEnd::kExited, -1, {}};

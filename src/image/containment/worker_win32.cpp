@@ -90,7 +90,7 @@ Handle RestrictedToken() {
 // starts no process of its own, commits no more than the limit, and reaches
 // no other process through the desktop. (Its low integrity keeps it from
 // opening the processes of a user's ordinary programs.)
-Handle MakeJob(const SearchLimits& limits) {
+Handle MakeJob(const SearchOptions& limits) {
   Handle job(CreateJobObjectW(nullptr, nullptr));
   if (job.h == nullptr) return job;
   JOBOBJECT_EXTENDED_LIMIT_INFORMATION info{};
@@ -150,7 +150,7 @@ void WorkerChannel::SendFrame(const std::vector<std::uint8_t>& frame) const {
   if (!WriteAll(reinterpret_cast<HANDLE>(handle_), frame.data(), frame.size())) ExitProcess(1);
 }
 
-WorkerOutcome RunWorker(const SearchLimits& limits, const JobMessage& job, Duration& image_left,
+WorkerOutcome RunWorker(const SearchOptions& limits, const JobMessage& job, Duration& image_left,
                         const OnMessage& on_message) {
   const WorkerOutcome failed{WorkerEnd::kExited, -1, {}};
   // The device is opened here, where the rights are: a worker at low
@@ -228,8 +228,8 @@ WorkerOutcome RunWorker(const SearchLimits& limits, const JobMessage& job, Durat
   ResumeThread(thread.h);
   writer = Handle();  // the worker's end only: its exit ends the pipe
   job_in = Handle();
-  const std::vector<std::uint8_t> job_bytes = Frame(job);
-  WriteAll(job_out.h, job_bytes.data(), job_bytes.size());
+  const SecretBytes job_bytes(Frame(job));  // it holds the job's secrets
+  WriteAll(job_out.h, job_bytes.Bytes().data(), job_bytes.Bytes().size());
   job_out = Handle();
 
   using Clock = std::chrono::steady_clock;
@@ -300,8 +300,9 @@ std::optional<int> RunAsWorker(int argc, const wchar_t* const* argv) {
     if (bytes.size() > kMaxFrame + 4) return 1;
   }
   CloseHandle(in);
+  const SecretBytes read(std::move(bytes));  // it holds the job's secrets
   FrameBuffer frames;
-  frames.Append(bytes.data(), bytes.size());
+  frames.Append(read.Bytes().data(), read.Bytes().size());
   bool broken = false;
   const std::optional<Message> m = frames.Next(broken);
   const std::optional<JobMessage> job = m ? DecodeAs<JobMessage>(*m) : std::nullopt;

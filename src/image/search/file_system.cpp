@@ -189,7 +189,8 @@ FileSystem OpenFileSystem(TSK_IMG_INFO* img, TSK_OFF_T offset, Error& error) {
 Unopened ExplainUnopened(const Error& error) {
   if (!IsReadFailure(error)) {
     switch (error.number) {
-      case TSK_ERR_FS_ENCRYPTED: return {"Encrypted volume"};
+      // Not searched, so the search is not complete.
+      case TSK_ERR_FS_ENCRYPTED: return {"Encrypted volume", true};
       case TSK_ERR_FS_POSSIBLY_ENCRYPTED: return {"Possibly encrypted volume"};
       case TSK_ERR_FS_UNKTYPE: return {"No file system found"};
       default: break;
@@ -198,12 +199,13 @@ Unopened ExplainUnopened(const Error& error) {
   return {error.text, true};
 }
 
-void SearchFileSystem(TSK_IMG_INFO* img, std::uint64_t offset, FileSystem fs,
-                      const WorkerChannel& out) {
-  VolumeSearchedMessage seen;
-  const auto finish = [&seen, &out] {
-    if (seen.problem) seen.problem = FitText(*seen.problem, kMaxProblem);
-    out.Send(seen);
+FileSystemSeen SearchFileSystem(TSK_IMG_INFO* img, std::uint64_t offset, FileSystem fs,
+                                const WorkerChannel& out) {
+  FileSystemSeen result;
+  VolumeSearchedMessage& seen = result.seen;
+  const auto finish = [&result] {
+    if (result.seen.problem) result.seen.problem = FitText(*result.seen.problem, kMaxProblem);
+    return result;
   };
   if (fs == nullptr) {
     Error error;
@@ -216,6 +218,7 @@ void SearchFileSystem(TSK_IMG_INFO* img, std::uint64_t offset, FileSystem fs,
     }
   }
   out.Send(FileSystemMessage{tsk_fs_type_toname(fs->ftype)});
+  result.ntfs = TSK_FS_TYPE_ISNTFS(fs->ftype);
   Walk walk;
   tsk_error_reset();
   const bool walked = WalkFileSystem(fs.get(), walk);
@@ -231,7 +234,7 @@ void SearchFileSystem(TSK_IMG_INFO* img, std::uint64_t offset, FileSystem fs,
   for (const auto& [address, candidate] : walk.candidates) {
     if (Examine(fs.get(), address, candidate, seen, out)) ++seen.logs;
   }
-  finish();
+  return finish();
 }
 
 }  // namespace quenthar::image

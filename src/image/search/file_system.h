@@ -24,10 +24,16 @@ struct Unopened {
 };
 Unopened ExplainUnopened(const Error& error);
 
+/// What the search of a file system saw, its last message still to send
+/// (after the volumes found inside it), and whether it is NTFS.
+struct FileSystemSeen {
+  VolumeSearchedMessage seen;
+  bool ntfs = false;
+};
+
 /// Searches the file system at `offset` of `img` (`fs`, when it is open
-/// already): sends its type, every log in it in address order, then what
-/// the search saw.
-void SearchFileSystem(TSK_IMG_INFO* img, std::uint64_t offset, FileSystem fs,
-                      const WorkerChannel& out);
+/// already): sends its type and every log in it in address order.
+FileSystemSeen SearchFileSystem(TSK_IMG_INFO* img, std::uint64_t offset, FileSystem fs,
+                                const WorkerChannel& out);
 
 }  // namespace quenthar::image

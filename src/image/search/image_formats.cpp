@@ -5,6 +5,7 @@
 #include <cstring>
 #include <memory>
 
+#include "image/search/qcow_image.h"
 #include "image/search/tsk_adapter.h"
 #include "text/utf16.h"
 
@@ -37,10 +38,34 @@ bool EwfCheck(const Char* path, std::size_t length, Glob glob, Open open, Free r
 
 }  // namespace
 
-ImageHandle OpenImage(const std::string& path, const ByteSource* opened) {
+OpenedImage OpenImage(const std::string& path, const std::vector<std::string>& backing_files,
+                      const ByteSource* opened) {
+  OpenedImage o;
   tsk_error_reset();
-  if (opened != nullptr) return OpenAsImage(*opened);
-  return ImageHandle(tsk_img_open_utf8_sing(path.c_str(), TSK_IMG_TYPE_DETECT, 0));
+  if (opened != nullptr) {
+    o.img = OpenAsImage(*opened);
+  } else if (IsQcow(path)) {
+    // The Sleuth Kit's library has no QCOW2 of its own.
+    QcowImage qcow = OpenQcow(path, backing_files);
+    if (qcow.needs) {
+      o.needs_backing_file = std::move(qcow.needs);
+      return o;
+    }
+    if (!qcow.bytes) {
+      o.not_opened = ImageNotOpenedMessage{NotOpened::kDamaged, FitText(qcow.error, kMaxProblem)};
+      return o;
+    }
+    o.img = OpenAsImage(std::move(*qcow.bytes));
+  } else {
+    o.img.reset(tsk_img_open_utf8_sing(path.c_str(), TSK_IMG_TYPE_DETECT, 0));
+  }
+  if (o.img == nullptr) {
+    const Error error = LastError();
+    o.not_opened = ImageNotOpenedMessage{
+        error.number == TSK_ERR_AUX_MALLOC ? NotOpened::kOutOfMemory : NotOpened::kLibraryRefused,
+        FitText(error.text, kMaxProblem)};
+  }
+  return o;
 }
 
 bool SegmentsMissing(const TSK_IMG_INFO* img, const std::string& path) {

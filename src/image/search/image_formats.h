@@ -1,18 +1,30 @@
 // The image's own format: raw, split raw, E01, VHD, VMDK and AFF, as The
 // Sleuth Kit's library detects them (with libewf, libvhdi, libvmdk and
-// AFFLIB below it), or bytes the worker was handed.
+// AFFLIB below it), QCOW2 with libqcow, or bytes the worker was handed.
 #pragma once
 
+#include <optional>
 #include <string>
+#include <vector>
 
+#include "image/containment/messages.h"
 #include "image/search/byte_source.h"
 #include "image/search/tsk_library.h"
 
 namespace quenthar::image {
 
-/// The image at `path`, or `opened` where the caller opened it (a disk on
-/// Windows); null, with the library's error set, when it cannot be opened.
-ImageHandle OpenImage(const std::string& path, const ByteSource* opened);
+/// The image opened, or why not: a backing file it needs beyond those
+/// given, or its format's library refusing it (with the library's reason).
+struct OpenedImage {
+  ImageHandle img;
+  std::optional<std::string> needs_backing_file;
+  std::optional<ImageNotOpenedMessage> not_opened;
+};
+
+/// The image at `path` (with its backing files, names beside it), or
+/// `opened` where the caller opened it (a disk on Windows).
+OpenedImage OpenImage(const std::string& path, const std::vector<std::string>& backing_files,
+                      const ByteSource* opened);
 
 /// Whether the image is an E01 set with segments missing or damaged: such a
 /// set still opens, and reads of what is missing may give zeros without an

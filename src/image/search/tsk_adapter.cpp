@@ -64,4 +64,20 @@ ImageHandle OpenAsImage(ByteSource source) {
   return ImageHandle(img);
 }
 
+ByteSource WindowOf(TSK_IMG_INFO* img, std::uint64_t offset) {
+  const auto size = static_cast<std::uint64_t>(img->size);
+  return {offset < size ? size - offset : 0, img->sector_size,
+          [img, offset](std::uint64_t at, std::uint8_t* into, std::size_t n) {
+            while (n != 0) {
+              const ssize_t got = tsk_img_read(img, static_cast<TSK_OFF_T>(offset + at),
+                                               reinterpret_cast<char*>(into), n);
+              if (got <= 0) return false;
+              at += static_cast<std::uint64_t>(got);
+              into += got;
+              n -= static_cast<std::size_t>(got);
+            }
+            return true;
+          }};
+}
+
 }  // namespace quenthar::image

@@ -12,4 +12,7 @@ namespace quenthar::image {
 /// error set, when it cannot be made.
 ImageHandle OpenAsImage(ByteSource source);
 
+/// The bytes of `img` from `offset` to its end, read through the library.
+ByteSource WindowOf(TSK_IMG_INFO* img, std::uint64_t offset);
+
 }  // namespace quenthar::image

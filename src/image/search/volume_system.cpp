@@ -6,7 +6,9 @@
 #include <string>
 #include <vector>
 
+#include "image/search/bitlocker.h"
 #include "image/search/file_system.h"
+#include "image/search/tsk_adapter.h"
 #include "text/utf16.h"
 
 namespace quenthar::image {
@@ -14,8 +16,8 @@ namespace {
 
 void Unsearched(const WorkerChannel& out, std::uint64_t offset,
                 const std::optional<std::string>& partition, const Unopened& why) {
-  out.Send(
-      VolumeListedMessage{{offset, {}}, partition, FitText(why.problem, kMaxProblem), why.failed});
+  out.Send(VolumeListedMessage{
+      {offset, {}}, partition, FitText(why.problem, kMaxProblem), why.failed, {}});
 }
 
 // The partition table of the image, as detection finds it, or none.
@@ -102,7 +104,7 @@ void SendPartitions(const TSK_IMG_INFO* img, const TSK_VS_INFO* vs, const Worker
       std::string name = "partition " + std::to_string(number);
       if (partition) name += " (" + *partition + ")";
       searched.emplace(offset, FitText(name, kMaxName));
-      out.Send(VolumeListedMessage{{offset, {}}, partition, std::nullopt, false});
+      out.Send(VolumeListedMessage{{offset, {}}, partition, std::nullopt, false, {}});
       planned.push_back({{offset, {}}, nullptr});
     }
   }
@@ -113,6 +115,14 @@ void SendPartitions(const TSK_IMG_INFO* img, const TSK_VS_INFO* vs, const Worker
 std::vector<Planned> ListVolumes(TSK_IMG_INFO* img, const WorkerChannel& out) {
   std::vector<Planned> planned;
   const ListingDoneMessage listed;
+  // A BitLocker volume as the whole image: its header would read as a
+  // partition table.
+  if (IsBitLocker(WindowOf(img, 0))) {
+    out.Send(VolumeListedMessage{});
+    planned.push_back({{}, nullptr});
+    out.Send(listed);
+    return planned;
+  }
   std::vector<std::string> table_errors;
   VolumeSystem vs = OpenVolumeSystem(img, table_errors);
   if (vs == nullptr && table_errors.empty()) {

@@ -17,8 +17,9 @@ struct Planned {
 };
 
 /// Sends the image's volumes: every allocated partition (each offset once),
-/// or the whole image when it has no table, each to be searched or with why
-/// it is not; then the end of the listing. Returns those to search, in order.
+/// or the whole image when it has no table or is a BitLocker volume, each to
+/// be searched or with why it is not; then the end of the listing. Returns
+/// those to search, in order.
 std::vector<Planned> ListVolumes(TSK_IMG_INFO* img, const WorkerChannel& out);
 
 }  // namespace quenthar::image
