@@ -132,15 +132,17 @@ int ReportLogStream(Renderer& r, const platform::Input& opened) {
   });
 }
 
-OutputPlan PlanOutput(bool console, Form form) {
-  if (console) return {true, false, TextEncoding::kUtf8};
-  return {false, form != Form::kText, TextEncoding::kNarrow};
+OutputPlan PlanOutput(bool console, bool terminal, Form form) {
+  if (console) return {true, false, TextEncoding::kUtf8Escaped};
+  return {false, form != Form::kText,
+          terminal ? TextEncoding::kUtf8Escaped : TextEncoding::kNarrow};
 }
 
 int RunTool(int argc, const platform::ArgChar* const* argv) {
   if (const std::optional<int> worker = RunAsWorker(argc, argv)) return *worker;
   const CommandLine command = ParseCommandLine(argc, argv);
-  const OutputPlan plan = PlanOutput(platform::IsConsole(stdout), command.form);
+  const OutputPlan plan =
+      PlanOutput(platform::IsConsole(stdout), platform::IsTerminal(stdout), command.form);
   if (plan.binary) platform::SetBinaryMode(stdout);
   // Output collects the text; each of its writes goes straight through.
   std::setvbuf(stdout, nullptr, _IONBF, 0);
