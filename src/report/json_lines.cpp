@@ -12,12 +12,12 @@
 namespace quenthar {
 namespace {
 
-// Each character in a JSON string by its first byte: the short escape, or
-// "\u00XX" for the other control characters and DEL; empty for the
-// characters that stand as they are (every byte of a longer UTF-8 sequence).
+// Each ASCII character in a JSON string: its short escape, or "\u00XX" for
+// the other control characters and DEL; empty for those that stand as they
+// are.
 constexpr auto kJsonEscapes = [] {
   constexpr std::string_view kDigits = "0123456789abcdef";
-  std::array<Literal<6>, 256> escapes{};
+  std::array<Literal<6>, 0x80> escapes{};
   for (std::size_t c = 0; c < 0x80; ++c) {
     if (c >= 0x20 && c != 0x7F) continue;
     escapes[c].Append("\\u00");
