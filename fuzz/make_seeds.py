@@ -1,6 +1,7 @@
 #!/usr/bin/env python3
 """Writes the seed corpus: the log of every case description given, built by make_log,
-once per output form (the fuzz target takes the form from a last byte after the log)."""
+once per output form, to a file and to a terminal (the fuzz target takes both from a
+last byte after the log)."""
 import os
 import subprocess
 import sys
@@ -18,7 +19,8 @@ def main():
         with open(log, "rb") as f:
             data = f.read()
         os.remove(log)
-        for selector, form in enumerate(("text", "json", "csv")):
+        for selector, form in enumerate(("text", "json", "csv", "text.terminal", "json.terminal",
+                                         "csv.terminal")):
             with open(os.path.join(out_dir, f"{name}.{form}.bin"), "wb") as f:
                 f.write(data + bytes([selector]))
     return 0

@@ -1,8 +1,10 @@
 // Fuzz target over the whole path from the file's bytes to the output. The
-// input's last byte chooses the form (its value mod 3: text, JSON Lines, CSV);
-// the bytes before it are the log file: up to 65,536 bytes it is the boot
-// partition's form, zero-padded to its length; longer, the system folder's
-// form, cut or zero-padded to 67,584 bytes. Every JSON line must parse.
+// input's last byte chooses the form (its value mod 3: text, JSON Lines, CSV)
+// and whether it goes to a terminal (its value divided by 3, odd); the bytes
+// before it are the log file: up to 65,536 bytes it is the boot partition's
+// form, zero-padded to its length; longer, the system folder's form, cut or
+// zero-padded to 67,584 bytes. Every JSON line must parse, and no control
+// character but a line end may reach a terminal or a JSON line.
 #include <simdjson.h>
 
 #include <algorithm>
@@ -44,11 +46,26 @@ void RequireJsonLines(std::string_view text) {
   if (docs.truncated_bytes() != 0 || line_start != text.size()) std::abort();
 }
 
+// Aborts on a control character (C0, DEL, C1) that is no line end: LF, and
+// in CSV the CR before it.
+void RequireNoControls(std::string_view text, bool csv) {
+  const auto byte = [text](std::size_t i) {
+    return i < text.size() ? static_cast<unsigned char>(text[i]) : 0U;
+  };
+  for (std::size_t i = 0; i < text.size(); ++i) {
+    const unsigned c = byte(i);
+    const bool line_end = c == '\n' || (csv && c == '\r' && byte(i + 1) == '\n');
+    const bool c1 = c == 0xC2 && byte(i + 1) >= 0x80 && byte(i + 1) <= 0x9F;
+    if ((c < 0x20 && !line_end) || c == 0x7F || c1) std::abort();
+  }
+}
+
 }  // namespace
 
 extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size) {
   if (size == 0) return 0;
   const Form kind = std::array{Form::kText, Form::kJsonLines, Form::kCsv}[data[size - 1] % 3];
+  const bool terminal = (data[size - 1] / 3) % 2 != 0;
   --size;
   const LogForm form = size <= static_cast<std::size_t>(kBootPartitionLog.file_size)
                            ? kBootPartitionLog
@@ -70,11 +87,12 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
   const std::string name(data, std::find(data, data + std::min<std::size_t>(size, 32), 0));
   static Output out;  // in memory, its room kept from input to input
   out.Clear();
-  Renderer r{kind, out, TextEncoding::kNarrow, {}, {}};
+  Renderer r{kind, out, terminal ? TextEncoding::kUtf8Escaped : TextEncoding::kNarrow, {}, {}};
   BeginRun(r);
   BeginLog(r, platform::ArgumentText(name.c_str()));
   Render(r, HeaderOf(form, header));
   ReportEntries(r, log);
   if (kind == Form::kJsonLines) RequireJsonLines(out.Text());
+  if (terminal || kind == Form::kJsonLines) RequireNoControls(out.Text(), kind == Form::kCsv);
   return 0;
 }

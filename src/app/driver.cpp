@@ -83,9 +83,10 @@ void PutHelp(Output& out, bool reads_images) {
 
 }  // namespace
 
-OutputPlan PlanOutput(bool console, Form form) {
-  if (console) return {true, false, TextEncoding::kUtf8};
-  return {false, form != Form::kText, TextEncoding::kNarrow};
+OutputPlan PlanOutput(bool console, bool terminal, Form form) {
+  if (console) return {true, false, TextEncoding::kUtf8Escaped};
+  return {false, form != Form::kText,
+          terminal ? TextEncoding::kUtf8Escaped : TextEncoding::kNarrow};
 }
 
 int RunTool(int argc, const platform::ArgChar* const* argv) {
@@ -101,7 +102,8 @@ int RunTool(int argc, const platform::ArgChar* const* argv) {
       command.options.keys = std::move(std::get<std::vector<image::KeySecret>>(keys));
     }
   }
-  const OutputPlan plan = PlanOutput(platform::IsConsole(stdout), command.form);
+  const OutputPlan plan =
+      PlanOutput(platform::IsConsole(stdout), platform::IsTerminal(stdout), command.form);
   if (plan.binary) platform::SetBinaryMode(stdout);
   // Output collects the text; each of its writes goes straight through.
   std::setvbuf(stdout, nullptr, _IONBF, 0);

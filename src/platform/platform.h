@@ -87,6 +87,12 @@ void SetBinaryMode(std::FILE* stream);
 /// takes the UTF-8 bytes it gets.
 bool IsConsole(std::FILE* stream);
 
+/// True when the stream is a terminal that a person reads, which may act on
+/// the control characters it is given: a terminal device on Linux (isatty),
+/// a console on Windows (as IsConsole). Not a file, a pipe or a device such
+/// as /dev/null or NUL.
+bool IsTerminal(std::FILE* stream);
+
 /// Writes UTF-8 text to the console that IsConsole found, as UTF-16, each "\n"
 /// starting a new line. The caller never splits a UTF-8 sequence between two
 /// calls. False when a write fails.

@@ -131,6 +131,8 @@ void SetBinaryMode(std::FILE* /*stream*/) {}  // streams write bytes as they are
 // A terminal here takes the UTF-8 bytes it is given.
 bool IsConsole(std::FILE* /*stream*/) { return false; }
 
+bool IsTerminal(std::FILE* stream) { return isatty(fileno(stream)) != 0; }
+
 bool WriteToConsole(std::FILE* /*stream*/, std::string_view /*utf8*/) { return false; }
 
 void ExecCompanion(const char* name, const ArgChar* const* argv) {

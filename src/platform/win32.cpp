@@ -122,6 +122,9 @@ bool IsConsole(std::FILE* stream) {
   return GetConsoleMode(reinterpret_cast<HANDLE>(_get_osfhandle(_fileno(stream))), &mode) != 0;
 }
 
+// _isatty would take the NUL device for one: only a console is read.
+bool IsTerminal(std::FILE* stream) { return IsConsole(stream); }
+
 bool WriteToConsole(std::FILE* stream, std::string_view utf8) {
   const auto console = reinterpret_cast<HANDLE>(_get_osfhandle(_fileno(stream)));
   std::wstring units;

@@ -64,18 +64,30 @@ void PutTextCell(Output& out, std::string_view text, bool from_outside) {
   if (quoted) out.Put("\"");
 }
 
-void AppendUtf8(std::string& into, const Utf16View& text) {
+// Appends the log's text as UTF-8, for a terminal with its control
+// characters escaped.
+void AppendText(std::string& into, const Utf16View& text, bool terminal) {
   const std::size_t at = into.size();
-  into.resize(at + kMaxUtf8PerUnit * text.units);
+  into.resize(at + (terminal ? kMaxEscapedPerUnit : kMaxUtf8PerUnit) * text.units);
   char* begin = into.data() + at;
-  into.resize(at + static_cast<std::size_t>(EncodeUtf8(text, begin) - begin));
+  char* end = terminal ? EncodeEscaped(text, begin) : EncodeUtf8(text, begin);
+  into.resize(at + static_cast<std::size_t>(end - begin));
+}
+
+// Appends UTF-8 text with its control characters escaped.
+void AppendEscaped(std::string& into, std::string_view utf8) {
+  const std::size_t at = into.size();
+  into.resize(at + kMaxEscapedPerByte * utf8.size());
+  char* begin = into.data() + at;
+  into.resize(at + static_cast<std::size_t>(EncodeEscaped(utf8, begin) - begin));
 }
 
 // Writes each field into its column; a null one leaves its cell empty.
 class CsvForm {
  public:
-  CsvForm(Output& out, const std::string& source_cell, Kind kind, std::string& scratch)
-      : row_(out, source_cell, KindOf(kind).name), scratch_(scratch) {}
+  CsvForm(Output& out, const std::string& source_cell, Kind kind, std::string& scratch,
+          bool terminal)
+      : row_(out, source_cell, KindOf(kind).name), scratch_(scratch), terminal_(terminal) {}
   ~CsvForm() { row_.End(); }
   CsvForm(const CsvForm&) = delete;
   CsvForm& operator=(const CsvForm&) = delete;
@@ -87,12 +99,19 @@ class CsvForm {
   void Timestamp(Key k, const InitPayload& date_time) { PutIsoTimestamp(row_.At(k), date_time); }
   void Hex(Key k, const std::uint8_t* bytes, std::size_t n) { row_.At(k).PutHexBytes(bytes, n); }
   void Name(Key k, std::string_view name) { row_.At(k).Put(name); }
-  // The program's own text.
-  void Text(Key k, std::string_view text) { PutTextCell(row_.At(k), text, false); }
+  // The program's own text, or a library's.
+  void Text(Key k, std::string_view text) {
+    if (terminal_) {
+      scratch_.clear();
+      AppendEscaped(scratch_, text);
+      text = scratch_;
+    }
+    PutTextCell(row_.At(k), text, false);
+  }
   // The log's text: from outside.
   void Text(Key k, const Utf16View& text) {
     scratch_.clear();
-    AppendUtf8(scratch_, text);
+    AppendText(scratch_, text, terminal_);
     PutTextCell(row_.At(k), scratch_, true);
   }
   // Joined with " | ": JSON Lines keeps the strings apart without loss.
@@ -102,7 +121,7 @@ class CsvForm {
     p.ForEachString([this, &first](const Utf16View& s) {
       if (!first) scratch_ += " | ";
       first = false;
-      AppendUtf8(scratch_, s);
+      AppendText(scratch_, s, terminal_);
     });
     PutTextCell(row_.At(k), scratch_, true);
   }
@@ -112,39 +131,46 @@ class CsvForm {
  private:
   Row row_;
   std::string& scratch_;
+  bool terminal_;
 };
 
 }  // namespace
 
 void WriteCsvHeader(Output& out) { out.Put(kCsvHeaderRow.View()); }
 
-std::string CsvSourceCell(std::string_view source) {
+std::string CsvSourceCell(std::string_view source, bool terminal) {
+  std::string escaped;
+  if (terminal) {
+    AppendEscaped(escaped, source);
+    source = escaped;
+  }
   Output cell;
   PutTextCell(cell, source, true);
   return std::string(cell.Text());
 }
 
+// A header or an end row holds no text beyond its source cell.
 void WriteCsv(Output& out, const std::string& source_cell, const HeaderRecord& record,
               std::string& scratch) {
-  CsvForm f(out, source_cell, Kind::kHeader, scratch);
+  CsvForm f(out, source_cell, Kind::kHeader, scratch, false);
   VisitHeader(f, record);
 }
 
 void WriteCsv(Output& out, const std::string& source_cell, const EntryRecord& record,
-              std::string& scratch) {
-  CsvForm f(out, source_cell, Kind::kEntry, scratch);
+              std::string& scratch, bool terminal) {
+  CsvForm f(out, source_cell, Kind::kEntry, scratch, terminal);
   VisitEntry(f, record);
 }
 
 void WriteCsv(Output& out, const std::string& source_cell, const EndRecord& record,
               std::string& scratch) {
-  CsvForm f(out, source_cell, Kind::kEnd, scratch);
+  CsvForm f(out, source_cell, Kind::kEnd, scratch, false);
   VisitEnd(f, record);
 }
 
 void WriteCsvError(Output& out, const std::string& source_cell, std::string_view problem,
-                   std::string& scratch) {
-  CsvForm f(out, source_cell, Kind::kError, scratch);
+                   std::string& scratch, bool terminal) {
+  CsvForm f(out, source_cell, Kind::kError, scratch, terminal);
   VisitError(f, problem);
 }
 

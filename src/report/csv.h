@@ -1,5 +1,7 @@
 // CSV (RFC 4180): one header row per run, one row per record, UTF-8, rows
-// ended by CR LF.
+// ended by CR LF. With `terminal` (standard output is a terminal) every text
+// cell has its control characters escaped (text_forms.h), so that no text of
+// the evidence reaches it raw; otherwise every value is exact.
 #pragma once
 
 #include <string>
@@ -14,16 +16,17 @@ namespace quenthar {
 void WriteCsvHeader(Output& out);
 
 /// The source cell (the path as given, UTF-8) that starts every row of one log.
-std::string CsvSourceCell(std::string_view source);
+std::string CsvSourceCell(std::string_view source, bool terminal);
 
-/// Rows; `scratch` holds a cell's text while it is put together.
+/// Rows; `scratch` holds a cell's text while it is put together. A header or
+/// an end row holds no text beyond its source cell.
 void WriteCsv(Output& out, const std::string& source_cell, const HeaderRecord& record,
               std::string& scratch);
 void WriteCsv(Output& out, const std::string& source_cell, const EntryRecord& record,
-              std::string& scratch);
+              std::string& scratch, bool terminal);
 void WriteCsv(Output& out, const std::string& source_cell, const EndRecord& record,
               std::string& scratch);
 void WriteCsvError(Output& out, const std::string& source_cell, std::string_view problem,
-                   std::string& scratch);
+                   std::string& scratch, bool terminal);
 
 }  // namespace quenthar

@@ -2,6 +2,8 @@
 
 #include <array>
 #include <cstddef>
+#include <cstring>
+#include <utility>
 
 #include "report/fields.h"
 #include "report/text_forms.h"
@@ -10,72 +12,78 @@
 namespace quenthar {
 namespace {
 
-// Puts one character of a JSON string: the short escapes, \u00XX for the
-// other control characters, everything else as it is.
-void PutJsonChar(Output& out, char c) {
-  switch (c) {
-    case '"': return out.Put("\\\"");
-    case '\\': return out.Put("\\\\");
-    case '\b': return out.Put("\\b");
-    case '\f': return out.Put("\\f");
-    case '\n': return out.Put("\\n");
-    case '\r': return out.Put("\\r");
-    case '\t': return out.Put("\\t");
-    default: break;
+// Each ASCII character in a JSON string: its short escape, or "\u00XX" for
+// the other control characters and DEL; empty for those that stand as they
+// are.
+constexpr auto kJsonEscapes = [] {
+  constexpr std::string_view kDigits = "0123456789abcdef";
+  std::array<Literal<6>, 0x80> escapes{};
+  for (std::size_t c = 0; c < 0x80; ++c) {
+    if (c >= 0x20 && c != 0x7F) continue;
+    escapes[c].Append("\\u00");
+    escapes[c].Append(kDigits.substr(c >> 4, 1));
+    escapes[c].Append(kDigits.substr(c & 0xF, 1));
   }
-  if (static_cast<unsigned char>(c) < 0x20) {
-    static constexpr char kDigits[] = "0123456789abcdef";
-    const char escaped[] = {'\\', 'u', '0', '0', kDigits[(c >> 4) & 0xF], kDigits[c & 0xF]};
-    return out.Put({escaped, sizeof escaped});
+  constexpr std::pair<char, std::string_view> kShort[] = {
+      {'"', "\\\""}, {'\\', "\\\\"}, {'\b', "\\b"}, {'\f', "\\f"},
+      {'\n', "\\n"}, {'\r', "\\r"},  {'\t', "\\t"}};
+  for (const auto& [c, escape] : kShort) {
+    auto& at = escapes[static_cast<unsigned char>(c)];
+    at = {};
+    at.Append(escape);
   }
-  out.Put({&c, 1});
-}
+  return escapes;
+}();
 
-// The line separators beyond the control characters: legal in a JSON string,
-// but a reader that splits lines the Unicode way would cut the record there.
-bool IsLineSeparator(char32_t c) { return c == 0x85 || c == 0x2028 || c == 0x2029; }
+// The characters escaped beyond ASCII: the C1 control characters, which a
+// terminal may act on, and the line separators, which are legal in a JSON
+// string but where a reader that splits lines the Unicode way would cut the
+// record: U+0085 (a C1 character too), U+2028 and U+2029. c is U+0080 or
+// above.
+bool EscapedBeyondAscii(char32_t c) { return c <= 0x9F || c == 0x2028 || c == 0x2029; }
 
-void PutEscapedSeparator(Output& out, char32_t c) {
-  out.Put(c == 0x85 ? "\\u0085" : c == 0x2028 ? "\\u2028" : "\\u2029");
-}
+// Most bytes a character takes in a JSON string: "\u2028".
+constexpr std::size_t kMaxJsonPerChar = 6;
 
-// A JSON string of UTF-8 text.
-void PutJsonString(Output& out, std::string_view utf8) {
-  out.Put("\"");
-  const auto byte = [utf8](std::size_t k) {
-    return k < utf8.size() ? static_cast<unsigned char>(utf8[k]) : 0U;
-  };
-  for (std::size_t i = 0; i < utf8.size(); ++i) {
-    // U+0085 is C2 85; U+2028 and U+2029 are E2 80 A8 and E2 80 A9.
-    if (byte(i) == 0xC2 && byte(i + 1) == 0x85) {
-      PutEscapedSeparator(out, 0x85);
-      i += 1;
-    } else if (byte(i) == 0xE2 && byte(i + 1) == 0x80 &&
-               (byte(i + 2) == 0xA8 || byte(i + 2) == 0xA9)) {
-      PutEscapedSeparator(out, byte(i + 2) == 0xA8 ? 0x2028 : 0x2029);
-      i += 2;
-    } else {
-      PutJsonChar(out, utf8[i]);
+// Writes c as a JSON string holds it, escaped where it must be, and returns
+// the end.
+char* EncodeJsonChar(char32_t c, char* out) {
+  if (c < 0x80) {
+    const auto& escape = kJsonEscapes[c];
+    if (escape.size == 0) {
+      *out = static_cast<char>(c);
+      return out + 1;
     }
+    std::memcpy(out, escape.chars.data(), kMaxJsonPerChar);  // a fixed length copies fastest
+    return out + escape.size;
   }
-  out.Put("\"");
+  if (!EscapedBeyondAscii(c)) return EncodeUtf8(c, out);
+  static constexpr char kDigits[] = "0123456789abcdef";
+  *out++ = '\\';
+  *out++ = 'u';
+  for (int shift = 12; shift >= 0; shift -= 4) *out++ = kDigits[(c >> shift) & 0xF];
+  return out;
+}
+
+// A JSON string of UTF-8 text; a byte outside well-formed UTF-8 becomes
+// U+FFFD.
+void PutJsonString(Output& out, std::string_view utf8) {
+  char* at = out.Reserve(2 + kMaxJsonPerChar * utf8.size());
+  char* end = at;
+  *end++ = '"';
+  for (std::size_t i = 0; i < utf8.size();) end = EncodeJsonChar(NextCodePoint(utf8, i), end);
+  *end++ = '"';
+  out.Commit(static_cast<std::size_t>(end - at));
 }
 
 // A JSON string of the log's text; an unpaired surrogate becomes U+FFFD.
 void PutJsonString(Output& out, const Utf16View& text) {
-  out.Put("\"");
-  for (std::size_t i = 0; i < text.units;) {
-    const char32_t c = NextCodePoint(text, i);
-    if (c < 0x80) {
-      PutJsonChar(out, static_cast<char>(c));
-    } else if (IsLineSeparator(c)) {
-      PutEscapedSeparator(out, c);
-    } else {
-      char* at = out.Reserve(4);
-      out.Commit(static_cast<std::size_t>(EncodeUtf8(c, at) - at));
-    }
-  }
-  out.Put("\"");
+  char* at = out.Reserve(2 + kMaxJsonPerChar * text.units);
+  char* end = at;
+  *end++ = '"';
+  for (std::size_t i = 0; i < text.units;) end = EncodeJsonChar(NextCodePoint(text, i), end);
+  *end++ = '"';
+  out.Commit(static_cast<std::size_t>(end - at));
 }
 
 // ,"name": and ,"name":" for each key, and ,"name":null.

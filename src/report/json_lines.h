@@ -1,4 +1,7 @@
 // JSON Lines: one compact object per record, UTF-8, each ended by "\n".
+// Every string escapes the control characters (C0, DEL and C1) and the line
+// separators U+2028 and U+2029: the same bytes go to a file and to a
+// terminal, which no text of the evidence reaches raw.
 #pragma once
 
 #include <string>

@@ -5,6 +5,13 @@
 #include "report/text_report.h"
 
 namespace quenthar {
+namespace {
+
+// Standard output is a terminal: CSV escapes what could steer it (JSON Lines
+// escapes it everywhere).
+bool ToTerminal(const Renderer& r) { return r.encoding == TextEncoding::kUtf8Escaped; }
+
+}  // namespace
 
 void BeginRun(Renderer& r) {
   if (r.form == Form::kCsv) WriteCsvHeader(r.out);
@@ -14,7 +21,7 @@ void BeginLog(Renderer& r, std::string_view source) {
   switch (r.form) {
     case Form::kText: r.source.clear(); return;
     case Form::kJsonLines: r.source = JsonSourcePrefix(source); return;
-    case Form::kCsv: r.source = CsvSourceCell(source); return;
+    case Form::kCsv: r.source = CsvSourceCell(source, ToTerminal(r)); return;
   }
 }
 
@@ -30,7 +37,7 @@ void Render(Renderer& r, const EntryRecord& record) {
   switch (r.form) {
     case Form::kText: return ReportEntry(r.out, record, r.encoding);
     case Form::kJsonLines: return WriteJson(r.out, r.source, record);
-    case Form::kCsv: return WriteCsv(r.out, r.source, record, r.scratch);
+    case Form::kCsv: return WriteCsv(r.out, r.source, record, r.scratch, ToTerminal(r));
   }
 }
 
@@ -46,18 +53,19 @@ void Render(Renderer& r, Problem problem) {
   switch (r.form) {
     case Form::kText: return ReportProblem(r.out, problem);
     case Form::kJsonLines: return WriteJsonError(r.out, r.source, ProblemName(problem));
-    case Form::kCsv: return WriteCsvError(r.out, r.source, ProblemName(problem), r.scratch);
+    case Form::kCsv:
+      return WriteCsvError(r.out, r.source, ProblemName(problem), r.scratch, ToTerminal(r));
   }
 }
 
 void RenderFailure(Renderer& r, std::string_view problem) {
   switch (r.form) {
     case Form::kText:
-      r.out.Put(problem);
+      PutEscaped(r.out, problem);
       r.out.Put("\n");
       return;
     case Form::kJsonLines: return WriteJsonError(r.out, r.source, problem);
-    case Form::kCsv: return WriteCsvError(r.out, r.source, problem, r.scratch);
+    case Form::kCsv: return WriteCsvError(r.out, r.source, problem, r.scratch, ToTerminal(r));
   }
 }
 
@@ -69,7 +77,7 @@ void BeginBlock(Renderer& r, std::string_view heading) {
   }
   r.in_block = true;
   r.out.Put("==> ");
-  r.out.Put(heading);
+  PutEscaped(r.out, heading);
   r.out.Put(" <==\n");
 }
 
@@ -82,14 +90,14 @@ void Render(Renderer& r, const VolumeRecord& volume) {
     case Form::kText:
       if (!volume.problem) return;
       BeginBlock(r, volume.volume.Source());
-      r.out.Put(*volume.problem);
+      PutEscaped(r.out, *volume.problem);
       r.out.Put("\n");
       return;
     case Form::kJsonLines: return WriteJson(r.out, volume);
     case Form::kCsv:
       if (!volume.search_failed || !volume.problem) return;
       BeginLog(r, volume.volume.Source());
-      return WriteCsvError(r.out, r.source, *volume.problem, r.scratch);
+      return WriteCsvError(r.out, r.source, *volume.problem, r.scratch, ToTerminal(r));
   }
 }
 

@@ -18,7 +18,9 @@ namespace quenthar {
 struct Renderer {
   Form form;
   Output& out;
-  TextEncoding encoding = TextEncoding::kNarrow;  // the log's text in the text form
+  // The log's text in the text form; kUtf8Escaped also makes CSV escape, for
+  // a terminal.
+  TextEncoding encoding = TextEncoding::kNarrow;
   std::string source;     // the current log's source, rendered for the structured forms
   std::string scratch;    // room to put a cell's text together
   bool in_block = false;  // a block of an image's text report has begun
@@ -36,12 +38,16 @@ void Render(Renderer& r, const EndRecord& record);
 void Render(Renderer& r, Problem problem);
 
 /// A problem of the image search's own, worded at run time: an error record,
-/// or in the text form the problem on a line of its own.
+/// or in the text form the problem on a line of its own, its control
+/// characters escaped.
 void RenderFailure(Renderer& r, std::string_view problem);
 
 /// Starts a block of an image's text report: "==> HEADING <==" on a line of
 /// its own, after an empty line (and first a line end, where the block before
-/// lacks one) when a block came before it. Nothing in the structured forms.
+/// lacks one) when a block came before it. The heading's control characters
+/// are escaped (text_forms.h) wherever the output goes: a file name in an
+/// image could otherwise forge a heading, or steer the terminal. Nothing in
+/// the structured forms.
 void BeginBlock(Renderer& r, std::string_view heading);
 
 /// Where a found log lies: the `log` record, in JSON Lines only. Follows
@@ -49,8 +55,8 @@ void BeginBlock(Renderer& r, std::string_view heading);
 void Render(Renderer& r, const LogLocation& log);
 
 /// What the search of a volume saw: the `volume` record in JSON Lines; in the
-/// text form, a block with its problem when it has one; in CSV, an error row
-/// of the volume only when its search itself failed.
+/// text form, a block with its problem (escaped, as a heading is) when it has
+/// one; in CSV, an error row of the volume only when its search itself failed.
 void Render(Renderer& r, const VolumeRecord& volume);
 
 /// Walks the log's entries, rendering each, and then how the walk ended.

@@ -34,6 +34,18 @@ GuidText GuidTextOf(const Guid& g) {
   return text;
 }
 
+// Writes c as UTF-8, or as its escape when it is a control character.
+char* EncodeEscaped(char32_t c, char* out) {
+  if (!IsControl(c)) return EncodeUtf8(c, out);
+  *out++ = '\\';
+  if (c < 0x80) {
+    *out++ = 'x';
+    return HexDigits(out, c, 2, kLowerDigits);
+  }
+  *out++ = 'u';
+  return HexDigits(out, c, 4, kLowerDigits);
+}
+
 }  // namespace
 
 GuidText FormatGuid(const Guid& guid) { return GuidTextOf<true>(guid); }
@@ -55,6 +67,26 @@ void PutNarrowText(Output& out, const Utf16View& text) {
   } else {
     out.Put("(null)");
   }
+}
+
+char* EncodeEscaped(const Utf16View& text, char* out) {
+  for (std::size_t i = 0; i < text.units;) out = EncodeEscaped(NextCodePoint(text, i), out);
+  return out;
+}
+
+char* EncodeEscaped(std::string_view utf8, char* out) {
+  for (std::size_t i = 0; i < utf8.size();) out = EncodeEscaped(NextCodePoint(utf8, i), out);
+  return out;
+}
+
+void PutEscaped(Output& out, const Utf16View& text) {
+  char* at = out.Reserve(kMaxEscapedPerUnit * text.units);
+  out.Commit(static_cast<std::size_t>(EncodeEscaped(text, at) - at));
+}
+
+void PutEscaped(Output& out, std::string_view utf8) {
+  char* at = out.Reserve(kMaxEscapedPerByte * utf8.size());
+  out.Commit(static_cast<std::size_t>(EncodeEscaped(utf8, at) - at));
 }
 
 void PutIsoTimestamp(Output& out, const InitPayload& date_time) {

@@ -41,9 +41,10 @@ std::optional<std::string_view> ToNarrowText(const Utf16View& text, char* scratc
 /// zero-filled numbers as the report's "%4.4d-%2.2d-%2.2d %2.2d:%2.2d:%2.2d".
 void PutIsoTimestamp(Output& out, const InitPayload& date_time);
 
-/// How the report writes the log's text: narrow, as a file or pipe gets it, or
-/// UTF-8 for a sink that takes every character.
-enum class TextEncoding { kNarrow, kUtf8 };
+/// How the report writes the log's text: narrow, as a file or pipe gets it,
+/// or, for a terminal (a console on Windows), UTF-8 with every control
+/// character escaped, so that no text of the evidence steers the terminal.
+enum class TextEncoding { kNarrow, kUtf8Escaped };
 
 /// Puts the UTF-8 form of the log's text.
 inline void PutUtf8(Output& out, const Utf16View& text) {
@@ -55,10 +56,34 @@ inline void PutUtf8(Output& out, const Utf16View& text) {
 /// cannot be had.
 void PutNarrowText(Output& out, const Utf16View& text);
 
+/// Whether a terminal may act on c: a C0 control character (TAB, CR and LF
+/// too), DEL, or a C1 one (U+0080 to U+009F).
+constexpr bool IsControl(char32_t c) { return c < 0x20 || (c >= 0x7F && c <= 0x9F); }
+
+/// Most bytes escaped text takes per UTF-16 unit ("\u009b"), and per byte of
+/// UTF-8 ("\x1b").
+inline constexpr std::size_t kMaxEscapedPerUnit = 6;
+inline constexpr std::size_t kMaxEscapedPerByte = 4;
+
+/// Writes the text at out as UTF-8, each control character as an escape that
+/// a terminal shows as it is: "\x1b" for C0 and DEL, "\u009b" for C1, in
+/// lowercase. A backslash stays as it is (paths are full of them), so the
+/// escaping is for reading and cannot be undone. Returns the end. The log's
+/// text needs room for kMaxEscapedPerUnit bytes per unit (an unpaired
+/// surrogate becomes U+FFFD); UTF-8 text kMaxEscapedPerByte per byte (a byte
+/// outside well-formed UTF-8 becomes U+FFFD).
+char* EncodeEscaped(const Utf16View& text, char* out);
+char* EncodeEscaped(std::string_view utf8, char* out);
+
+/// Puts the text escaped as EncodeEscaped writes it.
+void PutEscaped(Output& out, const Utf16View& text);
+void PutEscaped(Output& out, std::string_view utf8);
+
 /// Puts the log's text in the encoding asked for. Where narrow text is UTF-8,
 /// it is made in place, without the platform's call.
 inline void PutLogText(Output& out, const Utf16View& text, TextEncoding encoding) {
-  if (encoding == TextEncoding::kUtf8 || platform::kNarrowIsUtf8) return PutUtf8(out, text);
+  if (encoding == TextEncoding::kUtf8Escaped) return PutEscaped(out, text);
+  if (platform::kNarrowIsUtf8) return PutUtf8(out, text);
   PutNarrowText(out, text);
 }
 

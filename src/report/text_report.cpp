@@ -76,12 +76,19 @@ void ReportReturnEntry(Output& out, const ReturnPayload& p) {
 }
 
 // "%s," for each string, then "\n".
-void ReportU50Entry(Output& out, const U50Payload& p, TextEncoding encoding) {
-  p.ForEachString([&out, encoding](const Utf16View& s) {
-    PutLogText(out, s, encoding);
+template <TextEncoding kEncoding>
+void ReportU50Strings(Output& out, const U50Payload& p) {
+  p.ForEachString([&out](const Utf16View& s) {
+    PutLogText(out, s, kEncoding);
     out.Put(",");
   });
   out.Put("\n");
+}
+
+// The encoding is chosen once, not for each string of a packed entry.
+void ReportU50Entry(Output& out, const U50Payload& p, TextEncoding encoding) {
+  if (encoding == TextEncoding::kNarrow) return ReportU50Strings<TextEncoding::kNarrow>(out, p);
+  ReportU50Strings<TextEncoding::kUtf8Escaped>(out, p);
 }
 
 // The text each payload ends the entry's line with.

@@ -314,6 +314,7 @@ def check_all(c, work, args):
     check_bad_images(c, work, disk, esp)
     check_contained(c, work, args)
     check_bounded(c, work)
+    check_terminal(c, work, args)
 
 
 def check_found_logs(c, image, found):
@@ -640,6 +641,155 @@ def check_bounded(c, work):
         tool.wait()
     with open(os.path.join(work, "killed.jsonl"), encoding="utf-8") as f:
         c.expect("a batch killed while it waits", f.read(), alone)
+
+
+def check_terminal(c, work, args):
+    """File names and a log's text made to steer the analyst's terminal (ESC
+    sequences, BEL, BS, CR, LF, U+009B, DEL, a line end that forges a
+    heading): the text form's headings escape them wherever it goes, a
+    redirected log's report stays as a file gives it, CSV values stay exact
+    and JSON escapes them; on a terminal none of them reaches it raw, in any
+    form."""
+    import csv
+    import io
+    import pty
+    import select
+    import termios
+
+    def escaped(text):
+        """The text as the tool escapes it for reading."""
+        return "".join(f"\\x{ord(ch):02x}" if ord(ch) < 0x20 or ord(ch) == 0x7F else
+                       f"\\u{ord(ch):04x}" if 0x80 <= ord(ch) <= 0x9F else ch for ch in text)
+
+    def utf16(text):
+        """make_log's quoted text of `text`."""
+        return '"' + "".join(f"\\u{ord(ch):04x}" if ord(ch) < 0x20 or 0x7F <= ord(ch) <= 0x9F
+                             else "\\" + ch if ch in '\\"' else ch for ch in text) + '"'
+
+    path = "\\EFI\\\x1b]0;owned\x07\x1b[2J\b\rx\u009b\n==> forged <==\nboot\x7f.efi"
+    string = "dev\x1b[31mice\x9b"
+    launch, u50 = 40 + 20 + 2 * (len(path) + 1), 40 + 12 + 2 * (len(string) + 1)
+    log = c.log("terminal.bin", f"""form boot-partition
+header ver=3 hdrsize=0x10 datasize={16 + launch + u50}
+entry time=1 size={launch} id=17
+zeros 16
+u32 1
+utf16 {utf16(path)}
+u16 0
+entry time=2 size={u50} severity=3 id=50
+u32 0 1 0
+utf16 {utf16(string)}
+u16 0
+""")
+    tree = tempfile.mkdtemp(dir=work)
+    folder = os.path.join(tree, "ev\x1b]0;owned\x07il")
+    os.mkdir(folder)
+    shutil.copy(log, os.path.join(folder, "log\x1b[2J\b\rx\u009b.dat"))
+    shutil.copy(log, os.path.join(tree, "a\n==> forged <==\nb.dat"))
+    image = os.path.join(work, "terminal.img")
+    with open(image, "wb") as f:
+        f.truncate(8 * MIB)
+    sh("mkfs.ext4", "-q", "-d", tree, image)
+
+    def run(*arguments, cwd=work):
+        """Status and bytes of a redirected run; the text report's line ends
+        as on Linux."""
+        result = subprocess.run(c.command(arguments), cwd=cwd, env=c.env(), stdout=subprocess.PIPE,
+                                stderr=subprocess.DEVNULL, timeout=120)
+        out = result.stdout
+        if c.windows and "--json" not in arguments and "--csv" not in arguments:
+            out = out.replace(b"\r\n", b"\n")
+        return result.returncode, out
+
+    # Redirected. JSON Lines names the logs, in the order every form gives
+    # them, and holds every value exact, with C1 and DEL escaped.
+    status, json_lines = run("--image", "--json", "terminal.img")
+    c.check_records(json_lines.decode("utf-8"))
+    records = [json.loads(line) for line in json_lines.decode("utf-8").splitlines()]
+    sources = [r["source"] for r in records if r["record"] == "log"]
+    c.expect("the logs of terminal.img, JSON",
+             (status, sorted(sources), [r["path"] for r in records if r.get("id") == 17],
+              [r["strings"] for r in records if r.get("id") == 50]),
+             (0, sorted(f"terminal.img@0:{name}" for name in (
+                 "/a\n==> forged <==\nb.dat", "/ev\x1b]0;owned\x07il/log\x1b[2J\b\rx\u009b.dat")),
+              [path] * 2, [[string]] * 2))
+    c.expect("raw C1 or DEL in JSON", re.findall(rb"\xc2[\x80-\x9f]|\x7f", json_lines), [])
+
+    # The text form: each heading escaped, each log's report the bytes of the
+    # log as a file, its text exact.
+    run_dir = tempfile.mkdtemp(dir=work)
+    shutil.copy(log, os.path.join(run_dir, "log.bin"))
+    report = run("log.bin", cwd=run_dir)[1].decode("latin-1")
+    status, text = run("--image", "terminal.img")
+    c.expect("terminal.img in text", (status, text.decode("latin-1")),
+             (0, joined_text([f"==> {escaped(source)} <==\n{report}" for source in sources])))
+    if not c.windows:  # there the log's text is in the code page
+        c.expect("the log's text exact in a redirected report", text.count(path.encode()), 2)
+    c.expect("an image's own heading", run("--image", "gone\x1b[2J\x07\u009b.img"),
+             (1, b"==> gone\\x1b[2J\\x07\\u009b.img <==\ncan't open input file\n"))
+
+    # CSV: every value exact.
+    status, table = run("--image", "--csv", "terminal.img")
+    rows = list(csv.reader(io.StringIO(table.decode("utf-8"), newline="")))
+    at = {name: i for i, name in enumerate(rows[0])}
+    c.expect("terminal.img in CSV",
+             (status, [(row[at["source"]], row[at["path"]], row[at["strings"]])
+                       for row in rows if row[at["record"]] == "entry"]),
+             (0, [(source, *cells) for source in sources for cells in ((path, ""), ("", string))]))
+
+    if c.windows:
+        print("check_terminal: the console writes escape sequences of its own under Wine; "
+              "the terminal's part is skipped")
+        return
+
+    def on_terminal(*arguments):
+        """Status and bytes of a run with standard output on a terminal that
+        passes the bytes as they are written."""
+        master, slave = pty.openpty()
+        mode = termios.tcgetattr(slave)
+        mode[1] &= ~termios.OPOST
+        termios.tcsetattr(slave, termios.TCSANOW, mode)
+        tool = subprocess.Popen(c.command(arguments), cwd=work, env=c.env(), stdin=subprocess.DEVNULL,
+                                stdout=slave, stderr=subprocess.DEVNULL)
+        os.close(slave)
+        got, deadline = b"", time.monotonic() + 120
+        try:
+            while time.monotonic() < deadline:
+                if not select.select([master], [], [], 1)[0]:
+                    continue
+                try:
+                    chunk = os.read(master, 1 << 16)
+                except OSError:  # EIO: every writer is gone
+                    break
+                if not chunk:
+                    break
+                got += chunk
+        finally:
+            os.close(master)
+        try:
+            return tool.wait(timeout=10), got
+        except subprocess.TimeoutExpired:
+            tool.kill()
+            tool.wait()
+            return None, got
+
+    def steering(shown):
+        """What of the evidence's own would act on the terminal: BEL, BS, ESC,
+        DEL, C1, and any byte outside UTF-8 (0x9B alone is CSI)."""
+        return re.findall("[\x07\x08\x1b\x7f\x80-\x9f\udc80-\udcff]",
+                          shown.decode("utf-8", "surrogateescape"))
+
+    status, shown = on_terminal("--image", "terminal.img")
+    c.expect("terminal.img in text, on a terminal",
+             (status, steering(shown), shown.count(b"\r"), shown.decode("utf-8", "replace")),
+             (0, [], 0, text.decode("utf-8").replace(path, escaped(path)).replace(string, escaped(string))))
+    status, shown = on_terminal("--image", "--json", "terminal.img")
+    c.expect("terminal.img in JSON Lines, on a terminal", (status, shown), (0, json_lines))
+    status, shown = on_terminal("--image", "--csv", "terminal.img")
+    c.expect("terminal.img in CSV, on a terminal",
+             (status, steering(shown), shown.count(b"\r"), shown.count(b"\r\n"),
+              list(csv.reader(io.StringIO(shown.decode("utf-8", "replace"), newline="")))),
+             (0, [], len(rows), len(rows), [[escaped(cell) for cell in row] for row in rows]))
 
 
 if __name__ == "__main__":

@@ -82,13 +82,17 @@ TEST(ReportLog, FailsWhenHeaderOrRegionCannotBeReadWhole) {
   }
 }
 
-TEST(PlanOutput, ConsoleTakesUtf8AndFilesTodaysBytes) {
+TEST(PlanOutput, TerminalsTakeEscapedUtf8AndFilesTodaysBytes) {
   for (const Form form : {Form::kText, Form::kJsonLines, Form::kCsv}) {
-    const OutputPlan console = PlanOutput(true, form);
+    const OutputPlan console = PlanOutput(true, true, form);
     EXPECT_TRUE(console.console);
     EXPECT_FALSE(console.binary);
-    EXPECT_EQ(console.encoding, TextEncoding::kUtf8);
-    const OutputPlan file = PlanOutput(false, form);
+    EXPECT_EQ(console.encoding, TextEncoding::kUtf8Escaped);
+    const OutputPlan terminal = PlanOutput(false, true, form);
+    EXPECT_FALSE(terminal.console);
+    EXPECT_EQ(terminal.binary, form != Form::kText);
+    EXPECT_EQ(terminal.encoding, TextEncoding::kUtf8Escaped);
+    const OutputPlan file = PlanOutput(false, false, form);
     EXPECT_FALSE(file.console);
     EXPECT_EQ(file.binary, form != Form::kText);  // the structured forms: the same bytes anywhere
     EXPECT_EQ(file.encoding, TextEncoding::kNarrow);

@@ -4,18 +4,26 @@
 
 #include <vector>
 
+#include "report/report.h"
+
 namespace quenthar {
 namespace {
 
-// The text as the report prints the log's text.
-std::string Narrow(const std::u16string& s) {
+// The text as the log stores it: UTF-16LE.
+std::vector<std::uint8_t> Stored(const std::u16string& s) {
   std::vector<std::uint8_t> stored;
   for (const char16_t u : s) {
     stored.push_back(static_cast<std::uint8_t>(u & 0xFF));
     stored.push_back(static_cast<std::uint8_t>(u >> 8));
   }
+  return stored;
+}
+
+// The text as the report prints the log's text.
+std::string Narrow(const std::u16string& s, TextEncoding encoding = TextEncoding::kNarrow) {
+  const std::vector<std::uint8_t> stored = Stored(s);
   Output out;
-  PutLogText(out, {stored.data(), s.size()}, TextEncoding::kNarrow);
+  PutLogText(out, {stored.data(), s.size()}, encoding);
   return std::string(out.Text());
 }
 
@@ -80,6 +88,61 @@ TEST(AppendConsoleUnits, Utf16WithCrLfAndReplacementForBrokenUtf8) {
     platform::AppendConsoleUnits(c.utf8, units);
     EXPECT_EQ(units, c.units) << c.utf8;
   }
+}
+
+TEST(PutEscaped, EveryControlCharacterAndNothingElse) {
+  struct Case {
+    std::u16string in;
+    std::string out;
+  };
+  const Case cases[] = {
+      {u"\\EFI\\a b.efi", "\\EFI\\a b.efi"},  // a backslash stays as it is
+      {u"\x1b]0;title\x07\x1b[2J", "\\x1b]0;title\\x07\\x1b[2J"},
+      {{u'\t', u'\r', u'\n', u'\b', u'\0', u'\x1f'}, "\\x09\\x0d\\x0a\\x08\\x00\\x1f"},
+      {u" ~\x7f", " ~\\x7f"},
+      {u"\u0080\u0085\u009b\u009f", "\\u0080\\u0085\\u009b\\u009f"},
+      {u"\u00a0\u00e9\u2028\u65e5\U0001F600",
+       "\xc2\xa0\xc3\xa9\xe2\x80\xa8\xe6\x97\xa5\xf0\x9f\x98\x80"},
+      {std::u16string{u'\xD800', u'\x1b'}, "\xef\xbf\xbd\\x1b"},
+      {std::u16string(100, u'\u009b'),
+       [] {
+         std::string all;
+         for (int i = 0; i < 100; ++i) all += "\\u009b";  // six bytes from one unit
+         return all;
+       }()},
+  };
+  for (const Case& c : cases) {
+    EXPECT_EQ(Narrow(c.in, TextEncoding::kUtf8Escaped), c.out);
+    // The same text as UTF-8, as a heading holds it.
+    const std::vector<std::uint8_t> stored = Stored(c.in);
+    Output utf8;
+    PutUtf8(utf8, {stored.data(), c.in.size()});
+    Output out;
+    PutEscaped(out, utf8.Text());
+    EXPECT_EQ(out.Text(), c.out);
+  }
+  // A byte outside well-formed UTF-8 never passes raw: a lone 0x9B is a
+  // terminal's CSI where it reads bytes.
+  Output out;
+  PutEscaped(out, "a\x9b\xc2\x1b");
+  EXPECT_EQ(out.Text(), "a\xef\xbf\xbd\xef\xbf\xbd\\x1b");
+}
+
+TEST(ImageTextReport, HeadingsAndProblemsEscapedInAFileToo) {
+  Output out;
+  Renderer r{Form::kText, out, TextEncoding::kNarrow, {}, {}};
+  BeginBlock(r, "disk.raw@0:/a\nb\r\x1b[2J\\c\xc2\x9b.dat");
+  RenderFailure(r, "failed \x07");
+  VolumeRecord volume;
+  volume.volume.image = "disk\x1b.raw";
+  volume.problem = "library\x08 message";
+  Render(r, volume);
+  EXPECT_EQ(out.Text(),
+            "==> disk.raw@0:/a\\x0ab\\x0d\\x1b[2J\\c\\u009b.dat <==\n"
+            "failed \\x07\n"
+            "\n"
+            "==> disk\\x1b.raw@0 <==\n"
+            "library\\x08 message\n");
 }
 
 }  // namespace
