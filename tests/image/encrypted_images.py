@@ -1,0 +1,170 @@
+"""Volumes that Linux tools cannot make, built at test time on top of the
+fixtures Windows made: a BitLocker volume whose encrypted area holds a file
+system of the test's own. No root, no mounts.
+
+Needs cryptsetup (cryptsetup-bin) and Python's cryptography (python3-cryptography)."""
+import configparser
+import os
+import re
+import subprocess
+import tarfile
+import tempfile
+from typing import NamedTuple, Optional
+
+from cryptography.hazmat.primitives.ciphers import Cipher, algorithms, modes
+
+HERE = os.path.dirname(os.path.abspath(__file__))
+# The fixtures Windows made, in the shared folder beside the repository.
+FIXTURES = os.path.normpath(os.path.join(HERE, os.pardir, os.pardir, os.pardir, "shared", "fixtures"))
+SECTOR = 512
+MIB = 1 << 20
+
+
+class BitLocker(NamedTuple):
+    path: str
+    recovery_password: Optional[str]  # None on a volume with only a clear key
+    password: Optional[str]  # None where the volume has no password protector
+    startup_key: Optional[str]  # the .BEK file, beside the volume, or None
+    # As libbde gives it once unlocked (a copy as it is: the volume's own);
+    # None where the file system inside is one libbde cannot size, and so
+    # refuses.
+    size: Optional[int]
+    cipher: str  # as the fixtures name it: aes-xts-plain64, aes-cbc-eboiv, aes-cbc-elephant
+
+
+def bitlocker_volume(fixture_archive, name, filesystem_image, out_path, workdir):
+    """Writes to `out_path` the archive's volume `name` (bitlk-aes-xts-128,
+    bitlk-aes-cbc-128, ...) with the bytes of `filesystem_image` as its
+    content, encrypted with the volume's own key, so that any of the volume's
+    secrets opens it on those bytes at its offset 0. The metadata is left as
+    Windows wrote it. Without a file system image, the volume is copied as
+    it is (its data sectors zeroed, so it decrypts to noise)."""
+    with tarfile.open(fixture_archive) as archive:
+        members = {os.path.basename(m.name): m for m in archive.getmembers() if m.isfile()}
+        conf = configparser.ConfigParser(interpolation=None)
+        conf.optionxform = str
+        conf.read_string(archive.extractfile(members["images.conf"]).read().decode("utf-8"))
+        if name not in conf:
+            raise ValueError(f"no volume {name} in {fixture_archive}")
+        secrets = conf[name]
+        copy_sparse(archive, members[name + ".img"], out_path)
+        startup_key = None
+        if secrets.get("SK_VMK_GUID"):
+            bek = secrets["SK_VMK_GUID"].upper() + ".BEK"
+            startup_key = os.path.join(os.path.dirname(os.path.abspath(out_path)), bek)
+            copy_sparse(archive, members[bek], startup_key)
+
+    recovery = secrets.get("RP") or None
+    layout = bitlk_layout(out_path)
+    if filesystem_image is None:
+        size = layout["size"]
+    else:
+        size = encrypt_into(out_path, layout, filesystem_image, recovery, workdir)
+    return BitLocker(out_path, recovery, secrets.get("PW") or None, startup_key, size, secrets["CIPHER"])
+
+
+def encrypt_into(volume, layout, filesystem_image, recovery_password, workdir):
+    """Encrypts the file system into the volume's data area; returns the
+    volume's size as libbde will give it."""
+    with open(filesystem_image, "rb") as f:
+        plain = f.read()
+    sector, header, header_size = layout["sector"], layout["header"], layout["header_size"]
+    if len(plain) % sector or len(plain) < header_size:
+        raise ValueError(f"a file system of {len(plain)} bytes does not fit {volume}'s {sector}-byte sectors"
+                         f" or its {header_size}-byte header")
+    if len(plain) > min(layout["areas"]):
+        raise ValueError(f"a file system of {len(plain)} bytes reaches {volume}'s metadata at {min(layout['areas'])}")
+    encrypt = {"xts-plain64": encrypt_xts, "cbc-eboiv": encrypt_cbc_eboiv}.get(layout["mode"])
+    if encrypt is None:
+        raise ValueError(f"{volume}: {layout['mode']} is not encrypted here")
+    key = volume_key(volume, recovery_password, workdir)
+    with open(volume, "r+b") as f:
+        # The file system's first sectors are stored where the header segment
+        # says, encrypted for that place; the volume's own first sectors keep
+        # BitLocker's boot sector.
+        f.seek(header)
+        f.write(encrypt(key, plain[:header_size], header, sector))
+        f.seek(header_size)
+        f.write(encrypt(key, plain[header_size:], header_size, sector))
+    return libbde_size(plain, layout)
+
+
+def copy_sparse(archive, member, path):
+    """Writes a member of the archive, leaving its holes holes."""
+    source = archive.extractfile(member)
+    with open(path, "wb") as out:
+        out.truncate(member.size)
+        for offset, length in (member.sparse or [(0, member.size)]):
+            source.seek(offset)
+            out.seek(offset)
+            out.write(source.read(length))
+
+
+def volume_key(volume, recovery_password, workdir):
+    """The full-volume encryption key, which cryptsetup reads with the
+    recovery password."""
+    if recovery_password is None:
+        raise ValueError(f"{volume} has no recovery password to read its key with")
+    key_file = os.path.join(tempfile.mkdtemp(dir=workdir), "key")
+    subprocess.run(["cryptsetup", "bitlkDump", "--dump-volume-key", "--volume-key-file", key_file, volume],
+                   input=recovery_password.encode(), check=True, stdout=subprocess.DEVNULL,
+                   stderr=subprocess.PIPE)
+    with open(key_file, "rb") as f:
+        key = f.read()
+    os.remove(key_file)
+    return key
+
+
+def bitlk_layout(volume):
+    """The cipher mode, sector size and size of the volume, the offsets of
+    its metadata areas and header segment, and where its relocated first
+    sectors are, as cryptsetup reads them."""
+    dump = subprocess.run(["cryptsetup", "bitlkDump", volume], check=True, stdout=subprocess.PIPE,
+                          stderr=subprocess.PIPE).stdout.decode()
+    segments = re.findall(r"^ *\d+: (FVE metadata area|Volume header)\n\s*Offset:\s*(\d+) \[bytes\]\n"
+                          r"\s*Size:\s*(\d+) \[bytes\]", dump, re.M)
+    header = [(int(offset), int(size)) for kind, offset, size in segments if kind == "Volume header"]
+    if len(header) != 1:
+        raise ValueError(f"{volume}: not one volume header segment in cryptsetup's dump")
+
+    def field(label):
+        return re.search(rf"^{label}:\s*(\S+)", dump, re.M).group(1)
+
+    return {"mode": field("Cipher mode"), "sector": int(field("Sector size")), "size": int(field("Volume size")),
+            "to_go": dump.startswith("Info for BITLK To Go device"),
+            "areas": [int(offset) for _, offset, _ in segments],
+            "header": header[0][0], "header_size": header[0][1]}
+
+
+def encrypt_xts(key, data, offset, sector):
+    """AES-XTS, each sector with its number as the tweak."""
+    out = bytearray(len(data))
+    first = offset // sector
+    for i in range(0, len(data), sector):
+        tweak = (first + i // sector).to_bytes(16, "little")
+        out[i:i + sector] = Cipher(algorithms.AES(key), modes.XTS(tweak)).encryptor().update(data[i:i + sector])
+    return bytes(out)
+
+
+def encrypt_cbc_eboiv(key, data, offset, sector):
+    """AES-CBC, each sector with its byte offset, encrypted, as the vector."""
+    offsets = b"".join((offset + i).to_bytes(16, "little") for i in range(0, len(data), sector))
+    vectors = Cipher(algorithms.AES(key), modes.ECB()).encryptor().update(offsets)
+    out = bytearray(len(data))
+    for n, i in enumerate(range(0, len(data), sector)):
+        cipher = Cipher(algorithms.AES(key), modes.CBC(vectors[16 * n:16 * n + 16]))
+        out[i:i + sector] = cipher.encryptor().update(data[i:i + sector])
+    return bytes(out)
+
+
+def libbde_size(plain, layout):
+    """A To Go volume's size is the one its metadata gives. Any other's libbde
+    takes from the NTFS boot sector inside: its sector count times the
+    BitLocker volume's sector size (not NTFS's); it opens no other file
+    system there."""
+    if layout["to_go"]:
+        return layout["size"]
+    if plain[3:11] != b"NTFS    ":
+        return None
+    return int.from_bytes(plain[0x28:0x30], "little") * layout["sector"]
+
