@@ -1,8 +1,10 @@
 """Volumes that Linux tools cannot make, built at test time on top of the
 fixtures Windows made: a BitLocker volume whose encrypted area holds a file
-system of the test's own. No root, no mounts.
+system of the test's own, alone or in a GPT disk as Windows lays it out. No
+root, no mounts.
 
-Needs cryptsetup (cryptsetup-bin) and Python's cryptography (python3-cryptography)."""
+Needs cryptsetup (cryptsetup-bin), Python's cryptography (python3-cryptography)
+and sgdisk (gdisk)."""
 import configparser
 import os
 import re
@@ -168,3 +170,41 @@ def libbde_size(plain, layout):
         return None
     return int.from_bytes(plain[0x28:0x30], "little") * layout["sector"]
 
+
+def bitlocker_disk(out_path, esp_image, volume):
+    """A GPT disk as Windows lays one out: the EFI system partition holding
+    `esp_image` (a FAT32 file system), the reserved partition (no file
+    system, 16 MiB), and a basic data partition holding the BitLocker
+    `volume`, each at a MiB. Returns the three partitions' byte offsets."""
+    esp_size, volume_size = os.path.getsize(esp_image), os.path.getsize(volume)
+    if esp_size % SECTOR or volume_size % SECTOR:
+        raise ValueError("the partitions' images are not whole sectors")
+    esp_at = MIB
+    reserved_at = esp_at + -(-esp_size // MIB) * MIB
+    volume_at = reserved_at + 16 * MIB
+    size = volume_at + -(-volume_size // MIB) * MIB + MIB  # the backup table after it
+    with open(out_path, "wb") as f:
+        f.truncate(size)
+
+    def extent(at, length):
+        return f"{at // SECTOR}:{(at + length) // SECTOR - 1}"
+
+    subprocess.run(["sgdisk", f"-n1:{extent(esp_at, esp_size)}", "-t1:ef00", "-c1:EFI system partition",
+                    f"-n2:{extent(reserved_at, 16 * MIB)}", "-t2:0c01", "-c2:Microsoft reserved partition",
+                    f"-n3:{extent(volume_at, volume_size)}", "-t3:0700", "-c3:Basic data partition", out_path],
+                   check=True, stdout=subprocess.DEVNULL, stderr=subprocess.PIPE)
+    place_sparse(out_path, esp_image, esp_at)
+    place_sparse(out_path, volume, volume_at)
+    return esp_at, reserved_at, volume_at
+
+
+def place_sparse(disk, image, at):
+    """Copies the image into the disk at a byte offset, skipping zero blocks
+    (the disk's holes are zeros already)."""
+    with open(image, "rb") as src, open(disk, "r+b") as dst:
+        offset = 0
+        while block := src.read(MIB):
+            if block.count(0) != len(block):
+                dst.seek(at + offset)
+                dst.write(block)
+            offset += len(block)
