@@ -1,10 +1,12 @@
 """Volumes that Linux tools cannot make, built at test time on top of the
 fixtures Windows made: a BitLocker volume whose encrypted area holds a file
-system of the test's own, alone or in a GPT disk as Windows lays it out. No
-root, no mounts.
+system of the test's own, alone or in a GPT disk as Windows lays it out, and
+a volume with shadow-copy stores whose live file system holds a file of the
+test's own. No root, no mounts.
 
-Needs cryptsetup (cryptsetup-bin), Python's cryptography (python3-cryptography)
-and sgdisk (gdisk)."""
+Needs cryptsetup (cryptsetup-bin), Python's cryptography (python3-cryptography),
+sgdisk (gdisk), qemu-img (qemu-utils), ntfscp (ntfs-3g), and a C compiler with
+libntfs-3g's headers (ntfs-3g-dev) for the folder maker."""
 import configparser
 import os
 import re
@@ -208,3 +210,28 @@ def place_sparse(disk, image, at):
                 dst.seek(at + offset)
                 dst.write(block)
             offset += len(block)
+
+
+def shadow_copy_volume(fixture_qcow2, log_path, out_path, workdir, inside="/Windows/events.dat", ntfs_mkdir=None):
+    """The fixture's NTFS volume with its two shadow-copy stores, as a raw
+    image at `out_path`, with the file `log_path` copied into its live file
+    system at `inside` (folders made as needed). The stores are left as they
+    are: a block they did not preserve reads from the live volume, so the
+    copy may show through them too. `ntfs_mkdir` is the built folder maker;
+    without one it is built in `workdir`."""
+    subprocess.run(["qemu-img", "convert", "-f", "qcow2", "-O", "raw", fixture_qcow2, out_path],
+                   check=True, stdout=subprocess.DEVNULL, stderr=subprocess.PIPE)
+    folder = os.path.dirname(inside)
+    if folder != "/":
+        if ntfs_mkdir is None:
+            ntfs_mkdir = os.path.join(workdir, "ntfs_mkdir")
+            subprocess.run(["cc", "-O1", "-o", ntfs_mkdir, os.path.join(HERE, "ntfs_mkdir.c"), "-lntfs-3g"],
+                           check=True, stdout=subprocess.DEVNULL, stderr=subprocess.PIPE)
+        subprocess.run([ntfs_mkdir, out_path, folder], check=True, stdout=subprocess.DEVNULL,
+                       stderr=subprocess.PIPE)
+    # The file system tools live in the administrator's folders, which a
+    # user's PATH leaves out on Debian.
+    ntfscp = next((p for p in ("/usr/sbin/ntfscp", "/sbin/ntfscp") if os.path.exists(p)), "ntfscp")
+    subprocess.run([ntfscp, out_path, log_path, inside], check=True, stdout=subprocess.DEVNULL,
+                   stderr=subprocess.PIPE)
+    return out_path
