@@ -5,11 +5,12 @@ a volume with shadow-copy stores whose live file system holds a file of the
 test's own. No root, no mounts.
 
 Needs cryptsetup (cryptsetup-bin), Python's cryptography (python3-cryptography),
-sgdisk (gdisk), qemu-img (qemu-utils), ntfscp (ntfs-3g), and a C compiler with
+sfdisk (fdisk), qemu-img (qemu-utils), ntfscp (ntfs-3g), and a C compiler with
 libntfs-3g's headers (ntfs-3g-dev) for the folder maker."""
 import configparser
 import os
 import re
+import shutil
 import subprocess
 import tarfile
 import tempfile
@@ -22,6 +23,12 @@ HERE = os.path.dirname(os.path.abspath(__file__))
 FIXTURES = os.path.normpath(os.path.join(HERE, os.pardir, os.pardir, os.pardir, "shared", "fixtures"))
 SECTOR = 512
 MIB = 1 << 20
+
+
+def tool(name):
+    """A command's path: the disk tools live in the administrator's folders,
+    which a user's PATH leaves out on Debian."""
+    return shutil.which(name, path=os.pathsep.join((os.environ.get("PATH", ""), "/usr/sbin", "/sbin"))) or name
 
 
 class BitLocker(NamedTuple):
@@ -110,7 +117,7 @@ def volume_key(volume, recovery_password, workdir):
     if recovery_password is None:
         raise ValueError(f"{volume} has no recovery password to read its key with")
     key_file = os.path.join(tempfile.mkdtemp(dir=workdir), "key")
-    subprocess.run(["cryptsetup", "bitlkDump", "--dump-volume-key", "--volume-key-file", key_file, volume],
+    subprocess.run([tool("cryptsetup"), "bitlkDump", "--dump-volume-key", "--volume-key-file", key_file, volume],
                    input=recovery_password.encode(), check=True, stdout=subprocess.DEVNULL,
                    stderr=subprocess.PIPE)
     with open(key_file, "rb") as f:
@@ -123,7 +130,7 @@ def bitlk_layout(volume):
     """The cipher mode, sector size and size of the volume, the offsets of
     its metadata areas and header segment, and where its relocated first
     sectors are, as cryptsetup reads them."""
-    dump = subprocess.run(["cryptsetup", "bitlkDump", volume], check=True, stdout=subprocess.PIPE,
+    dump = subprocess.run([tool("cryptsetup"), "bitlkDump", volume], check=True, stdout=subprocess.PIPE,
                           stderr=subprocess.PIPE).stdout.decode()
     segments = re.findall(r"^ *\d+: (FVE metadata area|Volume header)\n\s*Offset:\s*(\d+) \[bytes\]\n"
                           r"\s*Size:\s*(\d+) \[bytes\]", dump, re.M)
@@ -187,14 +194,15 @@ def bitlocker_disk(out_path, esp_image, volume):
     size = volume_at + -(-volume_size // MIB) * MIB + MIB  # the backup table after it
     with open(out_path, "wb") as f:
         f.truncate(size)
-
-    def extent(at, length):
-        return f"{at // SECTOR}:{(at + length) // SECTOR - 1}"
-
-    subprocess.run(["sgdisk", f"-n1:{extent(esp_at, esp_size)}", "-t1:ef00", "-c1:EFI system partition",
-                    f"-n2:{extent(reserved_at, 16 * MIB)}", "-t2:0c01", "-c2:Microsoft reserved partition",
-                    f"-n3:{extent(volume_at, volume_size)}", "-t3:0700", "-c3:Basic data partition", out_path],
-                   check=True, stdout=subprocess.DEVNULL, stderr=subprocess.PIPE)
+    # sfdisk, as sgdisk waits a second for the kernel on every disk it writes.
+    table = "label: gpt\n" + "".join(
+        f'start={at // SECTOR}, size={length // SECTOR}, type={kind}, name="{name}"\n'
+        for at, length, kind, name in (
+            (esp_at, esp_size, "C12A7328-F81F-11D2-BA4B-00A0C93EC93B", "EFI system partition"),
+            (reserved_at, 16 * MIB, "E3C9E316-0B5C-4DB8-817D-F92DF00215AE", "Microsoft reserved partition"),
+            (volume_at, volume_size, "EBD0A0A2-B9E5-4433-87C0-68B6B72699C7", "Basic data partition")))
+    subprocess.run([tool("sfdisk"), "-q", out_path], input=table.encode(), check=True, stdout=subprocess.DEVNULL,
+                   stderr=subprocess.PIPE)
     place_sparse(out_path, esp_image, esp_at)
     place_sparse(out_path, volume, volume_at)
     return esp_at, reserved_at, volume_at
@@ -229,9 +237,6 @@ def shadow_copy_volume(fixture_qcow2, log_path, out_path, workdir, inside="/Wind
                            check=True, stdout=subprocess.DEVNULL, stderr=subprocess.PIPE)
         subprocess.run([ntfs_mkdir, out_path, folder], check=True, stdout=subprocess.DEVNULL,
                        stderr=subprocess.PIPE)
-    # The file system tools live in the administrator's folders, which a
-    # user's PATH leaves out on Debian.
-    ntfscp = next((p for p in ("/usr/sbin/ntfscp", "/sbin/ntfscp") if os.path.exists(p)), "ntfscp")
-    subprocess.run([ntfscp, out_path, log_path, inside], check=True, stdout=subprocess.DEVNULL,
+    subprocess.run([tool("ntfscp"), out_path, log_path, inside], check=True, stdout=subprocess.DEVNULL,
                    stderr=subprocess.PIPE)
     return out_path
