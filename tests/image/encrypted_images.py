@@ -41,6 +41,7 @@ class BitLocker(NamedTuple):
     # refuses.
     size: Optional[int]
     cipher: str  # as the fixtures name it: aes-xts-plain64, aes-cbc-eboiv, aes-cbc-elephant
+    second_recovery_password: Optional[str]  # a volume's other one, if it has two
 
 
 def bitlocker_volume(fixture_archive, name, filesystem_image, out_path, workdir):
@@ -49,7 +50,8 @@ def bitlocker_volume(fixture_archive, name, filesystem_image, out_path, workdir)
     content, encrypted with the volume's own key, so that any of the volume's
     secrets opens it on those bytes at its offset 0. The metadata is left as
     Windows wrote it. Without a file system image, the volume is copied as
-    it is (its data sectors zeroed, so it decrypts to noise)."""
+    it is (its data sectors were zeroed: past the first sectors of its file
+    system, it decrypts to noise)."""
     with tarfile.open(fixture_archive) as archive:
         members = {os.path.basename(m.name): m for m in archive.getmembers() if m.isfile()}
         conf = configparser.ConfigParser(interpolation=None)
@@ -71,7 +73,8 @@ def bitlocker_volume(fixture_archive, name, filesystem_image, out_path, workdir)
         size = layout["size"]
     else:
         size = encrypt_into(out_path, layout, filesystem_image, recovery, workdir)
-    return BitLocker(out_path, recovery, secrets.get("PW") or None, startup_key, size, secrets["CIPHER"])
+    return BitLocker(out_path, recovery, secrets.get("PW") or None, startup_key, size, secrets["CIPHER"],
+                     secrets.get("RP2") or None)
 
 
 def encrypt_into(volume, layout, filesystem_image, recovery_password, workdir):
