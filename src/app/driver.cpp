@@ -35,8 +35,9 @@ constexpr std::string_view kHelpOptions =
     "  --csv          CSV with a header row, one row per record\n";
 constexpr std::string_view kHelpImageOption =
     "  --image        find the logs, allocated and deleted, in every partition of\n"
-    "                 disk images (raw, split raw, E01, VHD, VMDK); a split image\n"
-    "                 is named by its first segment. Each volume is searched in a\n"
+    "                 disk images (raw, split raw, E01, VHD, VMDK, QCOW2), in\n"
+    "                 BitLocker volumes and in shadow copies; a split image is\n"
+    "                 named by its first segment. Each volume is searched in a\n"
     "                 sandboxed process of its own; one that crashes or runs past\n"
     "                 its limit is reported, and the others are still searched.\n";
 constexpr std::string_view kHelpImageLimits =
@@ -49,6 +50,12 @@ constexpr std::string_view kHelpImageLimits =
     "  --memory-limit MIB\n"
     "                 with --image: the most memory a volume's search may take\n"
     "                 (1 to 1048576, default 1024)\n"
+    "  --key-file FILE\n"
+    "                 with --image: what opens BitLocker volumes: a startup key\n"
+    "                 (.BEK), or text of one secret a line, a recovery password\n"
+    "                 or a password; may be given more than once\n"
+    "  --no-shadow-copies\n"
+    "                 with --image: search the live volumes alone\n"
     "  --no-sandbox   with --image: search without the sandbox, where the system\n"
     "                 cannot set one up (qemu's user mode); the limits stay\n";
 #if defined(_WIN32)

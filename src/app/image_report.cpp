@@ -19,9 +19,11 @@ int ReportImage(Renderer& r, const platform::ArgChar* path, const image::SearchO
         BeginBlock(r, source);
         BeginLog(r, source);
         Render(r, found.location);
-        // Reported as a file of the same bytes is.
-        const std::uint8_t* loaded = found.loaded ? found.loaded->data() : nullptr;
-        if (ReportLoaded(r, found.form, found.header, loaded) != kExitOk) status = kExitFailure;
+        // Reported as a file of the same bytes is, but once.
+        if (!found.location.same_as) {
+          const std::uint8_t* loaded = found.loaded ? found.loaded->data() : nullptr;
+          if (ReportLoaded(r, found.form, found.header, loaded) != kExitOk) status = kExitFailure;
+        }
         r.out.Flush();
       },
       [&r](const VolumeRecord& volume) {

@@ -7,6 +7,7 @@
 #include <string>
 #include <string_view>
 
+#include "log/image_records.h"
 #include "log/log_records.h"
 #include "report/output.h"
 
@@ -28,5 +29,8 @@ void WriteCsv(Output& out, const std::string& source_cell, const EndRecord& reco
               std::string& scratch);
 void WriteCsvError(Output& out, const std::string& source_cell, std::string_view problem,
                    std::string& scratch, bool terminal);
+/// The row of a store's log whose bytes were reported before: its `same_as`.
+void WriteCsvCopy(Output& out, const std::string& source_cell, const LogLocation& log,
+                  std::string& scratch, bool terminal);
 
 }  // namespace quenthar

@@ -40,12 +40,18 @@ enum class Key : std::uint8_t {
   kDataSize,
   kDataSizeExceedsFile,
   kReason,
+  kSameAs,
   kPayload,
-  // Only in the image search's records, which CSV has no rows for.
+  // Only in the image search's records, which CSV has no rows for (but a
+  // store's copy).
   kImage,
   kPartitionOffset,
   kPartition,
+  kStore,
+  kStoreCreated,
   kFileSystem,
+  kEncryption,
+  kUnlockedWith,
   kAddress,
   kAllocated,
   kSha256,
@@ -78,11 +84,16 @@ inline constexpr std::string_view kKeyNames[] = {
     "data_size",
     "data_size_exceeds_file",
     "reason",
+    "same_as",
     "payload",
     "image",
     "partition_offset",
     "partition",
+    "store",
+    "store_created",
     "file_system",
+    "encryption",
+    "unlocked_with",
     "address",
     "allocated",
     "sha256",
@@ -105,6 +116,7 @@ enum class Value : std::uint8_t {
   kBoolean,
   kGuid,       // "{xxxxxxxx-xxxx-xxxx-xxxx-xxxxxxxxxxxx}", lowercase
   kTimestamp,  // "YYYY-MM-DDThh:mm:ss"
+  kUtcTime,    // "YYYY-MM-DDThh:mm:ssZ"
   kHex,        // lowercase hexadecimal digits, two per byte
   kTextList,   // an array of strings
 };
@@ -166,20 +178,40 @@ inline constexpr Field kLogFields[] = {
     {Key::kImage, Value::kText},
     {Key::kPartitionOffset, Value::kUnsigned},
     {Key::kPartition, Value::kText, true},
+    {Key::kStore, Value::kUnsigned, true},
+    {Key::kStoreCreated, Value::kUtcTime, true},
     {Key::kFileSystem, Value::kText},
     {Key::kPath, Value::kText},
     {Key::kAddress, Value::kUnsigned},
     {Key::kAllocated, Value::kBoolean},
     {Key::kSize, Value::kUnsigned},
     {Key::kSha256, Value::kHex, true},
+    {Key::kSameAs, Value::kText, true},
 };
 
 inline constexpr Field kVolumeFields[] = {
-    {Key::kSource, Value::kText},          {Key::kRecord, Value::kName},
-    {Key::kImage, Value::kText},           {Key::kPartitionOffset, Value::kUnsigned},
-    {Key::kPartition, Value::kText, true}, {Key::kFileSystem, Value::kText, true},
-    {Key::kFiles, Value::kUnsigned},       {Key::kCandidates, Value::kUnsigned},
-    {Key::kLogs, Value::kUnsigned},        {Key::kProblem, Value::kText, true},
+    {Key::kSource, Value::kText},
+    {Key::kRecord, Value::kName},
+    {Key::kImage, Value::kText},
+    {Key::kPartitionOffset, Value::kUnsigned},
+    {Key::kPartition, Value::kText, true},
+    {Key::kStore, Value::kUnsigned, true},
+    {Key::kStoreCreated, Value::kUtcTime, true},
+    {Key::kFileSystem, Value::kText, true},
+    {Key::kEncryption, Value::kName, true},
+    {Key::kUnlockedWith, Value::kText, true},
+    {Key::kFiles, Value::kUnsigned},
+    {Key::kCandidates, Value::kUnsigned},
+    {Key::kLogs, Value::kUnsigned},
+    {Key::kProblem, Value::kText, true},
+};
+
+// A store's log of the same bytes as one reported before, in CSV: the log
+// record's `same_as` on a row of its own (JSON Lines has the log record).
+inline constexpr Field kCopyFields[] = {
+    {Key::kSource, Value::kText},
+    {Key::kRecord, Value::kName},
+    {Key::kSameAs, Value::kText},
 };
 
 struct RecordKind {
@@ -188,12 +220,13 @@ struct RecordKind {
   bool csv_rows;  // whether CSV has rows of this kind
 };
 
-enum class Kind : std::uint8_t { kHeader, kEntry, kEnd, kError, kLog, kVolume };
+enum class Kind : std::uint8_t { kHeader, kEntry, kEnd, kError, kLog, kVolume, kCopy };
 
 inline constexpr RecordKind kRecordKinds[] = {
     {"header", kHeaderFields, true}, {"entry", kEntryFields, true},
     {"end", kEndFields, true},       {"error", kErrorFields, true},
     {"log", kLogFields, false},      {"volume", kVolumeFields, false},
+    {"copy", kCopyFields, true},
 };
 
 constexpr const RecordKind& KindOf(Kind kind) {

@@ -155,6 +155,11 @@ class JsonForm {
     out_.Put(FormatGuidLowercase(guid));
     out_.Put("\"");
   }
+  void UtcTime(Key k, std::int64_t seconds) {
+    out_.Put(kQuotedKeys[Index(k)].View());
+    PutUtcTime(out_, seconds);
+    out_.Put("\"");
+  }
   void Timestamp(Key k, const InitPayload& date_time) {
     out_.Put(kQuotedKeys[Index(k)].View());
     PutIsoTimestamp(out_, date_time);

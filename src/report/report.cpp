@@ -82,7 +82,18 @@ void BeginBlock(Renderer& r, std::string_view heading) {
 }
 
 void Render(Renderer& r, const LogLocation& log) {
-  if (r.form == Form::kJsonLines) WriteJson(r.out, r.source, log);
+  switch (r.form) {
+    case Form::kText:
+      if (!log.same_as) return;
+      r.out.Put("Same bytes as ");
+      PutEscaped(r.out, *log.same_as);
+      r.out.Put("\n");
+      return;
+    case Form::kJsonLines: return WriteJson(r.out, r.source, log);
+    case Form::kCsv:
+      if (log.same_as) WriteCsvCopy(r.out, r.source, log, r.scratch, ToTerminal(r));
+      return;
+  }
 }
 
 void Render(Renderer& r, const VolumeRecord& volume) {
@@ -95,7 +106,8 @@ void Render(Renderer& r, const VolumeRecord& volume) {
       return;
     case Form::kJsonLines: return WriteJson(r.out, volume);
     case Form::kCsv:
-      if (!volume.search_failed || !volume.problem) return;
+      // Rows for volumes whose search failed, or that stay locked.
+      if (!(volume.search_failed || volume.encryption) || !volume.problem) return;
       BeginLog(r, volume.volume.Source());
       return WriteCsvError(r.out, r.source, *volume.problem, r.scratch, ToTerminal(r));
   }

@@ -50,13 +50,15 @@ void RenderFailure(Renderer& r, std::string_view problem);
 /// the structured forms.
 void BeginBlock(Renderer& r, std::string_view heading);
 
-/// Where a found log lies: the `log` record, in JSON Lines only. Follows
-/// BeginLog of its source.
+/// Where a found log lies: the `log` record in JSON Lines; for a store's log
+/// whose bytes were reported before, in text the line "Same bytes as SOURCE"
+/// and in CSV a `copy` row. Follows BeginLog of its source.
 void Render(Renderer& r, const LogLocation& log);
 
 /// What the search of a volume saw: the `volume` record in JSON Lines; in the
 /// text form, a block with its problem (escaped, as a heading is) when it has
-/// one; in CSV, an error row of the volume only when its search itself failed.
+/// one; in CSV, an error row of the volume only when its search itself failed
+/// or it stays locked.
 void Render(Renderer& r, const VolumeRecord& volume);
 
 /// Walks the log's entries, rendering each, and then how the walk ended.

@@ -89,6 +89,37 @@ void PutEscaped(Output& out, std::string_view utf8) {
   out.Commit(static_cast<std::size_t>(EncodeEscaped(utf8, at) - at));
 }
 
+void PutUtcTime(Output& out, std::int64_t seconds) {
+  // Days and the second of the day, then the civil date of the day count
+  // (eras of 400 years, March first, so that leap days come last).
+  std::int64_t days = seconds / 86400;
+  std::int64_t second = seconds % 86400;
+  if (second < 0) {
+    second += 86400;
+    --days;
+  }
+  days += 719468;
+  const std::int64_t era = (days >= 0 ? days : days - 146096) / 146097;
+  const std::int64_t day_of_era = days - era * 146097;
+  const std::int64_t year_of_era =
+      (day_of_era - day_of_era / 1460 + day_of_era / 36524 - day_of_era / 146096) / 365;
+  const std::int64_t day_of_year =
+      day_of_era - (365 * year_of_era + year_of_era / 4 - year_of_era / 100);
+  const std::int64_t shifted_month = (5 * day_of_year + 2) / 153;
+  const std::int64_t day = day_of_year - (153 * shifted_month + 2) / 5 + 1;
+  const std::int64_t month = shifted_month < 10 ? shifted_month + 3 : shifted_month - 9;
+  const std::int64_t year = year_of_era + era * 400 + (month <= 2 ? 1 : 0);
+  if (year < 0) out.Put("-");
+  out.PutZeroFilled(static_cast<std::uint32_t>(year < 0 ? -year : year), 4);
+  const std::int64_t parts[] = {month, day, second / 3600, second / 60 % 60, second % 60};
+  constexpr std::string_view kSeparators = "--T::";
+  for (std::size_t i = 0; i < kSeparators.size(); ++i) {
+    out.Put(kSeparators.substr(i, 1));
+    out.PutZeroFilled(static_cast<std::uint32_t>(parts[i]), 2);
+  }
+  out.Put("Z");
+}
+
 void PutIsoTimestamp(Output& out, const InitPayload& date_time) {
   const auto& v = date_time.date_time;
   out.PutZeroFilled(v[0], 4);

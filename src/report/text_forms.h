@@ -41,6 +41,10 @@ std::optional<std::string_view> ToNarrowText(const Utf16View& text, char* scratc
 /// zero-filled numbers as the report's "%4.4d-%2.2d-%2.2d %2.2d:%2.2d:%2.2d".
 void PutIsoTimestamp(Output& out, const InitPayload& date_time);
 
+/// A moment in UTC, seconds since 1970, as "YYYY-MM-DDThh:mm:ssZ" (the
+/// proleptic Gregorian calendar, any year the count reaches).
+void PutUtcTime(Output& out, std::int64_t seconds);
+
 /// How the report writes the log's text: narrow, as a file or pipe gets it,
 /// or, for a terminal (a console on Windows), UTF-8 with every control
 /// character escaped, so that no text of the evidence steers the terminal.

@@ -2,6 +2,7 @@
 // for the form that renders it: JSON Lines and CSV differ only in how a
 // field is written. A form has, for a key and a value:
 //   Unsigned, Signed, Boolean, Guid, Timestamp (a LogInit's date and time),
+//   UtcTime (seconds since 1970),
 //   Hex (bytes), Name (a fixed word), Text (UTF-8 of the program's own, or
 //   the log's UTF-16), TextList (the strings of an ID 50 payload), Null, and
 //   Nulls(first, last) for the payload keys from first to last.
@@ -119,6 +120,16 @@ void VisitPlace(Form& f, const VolumePlace& place) {
   f.Text(Key::kImage, std::string_view(place.image));
   f.Unsigned(Key::kPartitionOffset, place.partition_offset);
   OptionalText(f, Key::kPartition, place.partition);
+  if (place.store) {
+    f.Unsigned(Key::kStore, *place.store);
+  } else {
+    f.Null(Key::kStore);
+  }
+  if (place.store_created) {
+    f.UtcTime(Key::kStoreCreated, *place.store_created);
+  } else {
+    f.Null(Key::kStoreCreated);
+  }
   OptionalText(f, Key::kFileSystem, place.file_system);
 }
 
@@ -134,15 +145,27 @@ void VisitLog(Form& f, const LogLocation& l) {
   } else {
     f.Null(Key::kSha256);
   }
+  OptionalText(f, Key::kSameAs, l.same_as);
 }
 
 template <typename Form>
 void VisitVolume(Form& f, const VolumeRecord& v) {
   VisitPlace(f, v.volume);
+  if (v.encryption) {
+    f.Name(Key::kEncryption, *v.encryption);
+  } else {
+    f.Null(Key::kEncryption);
+  }
+  OptionalText(f, Key::kUnlockedWith, v.unlocked_with);
   f.Unsigned(Key::kFiles, v.files);
   f.Unsigned(Key::kCandidates, v.candidates);
   f.Unsigned(Key::kLogs, v.logs);
   OptionalText(f, Key::kProblem, v.problem);
+}
+
+template <typename Form>
+void VisitCopy(Form& f, const LogLocation& l) {
+  f.Text(Key::kSameAs, std::string_view(*l.same_as));
 }
 
 }  // namespace quenthar

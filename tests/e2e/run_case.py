@@ -16,7 +16,7 @@ then sections:
                        or zero-padded to N bytes), starting after S seconds
   == nolog             write no log file
   == setup mkdir D     make a directory in the run directory before the run
-  == setup file F TEXT make a file holding TEXT
+  == setup file F TEXT make a file holding TEXT (%XX stands for the byte XX there too)
   == setup sparse F N  make a sparse file of N bytes
   == setup link F TARGET      make a symbolic link
   == setup hardlink F EXISTING  make a second name of an existing file
@@ -108,7 +108,7 @@ def csv_columns():
     in the order they first come, with payload last."""
     defs = load_schema()["$defs"]
     columns = []
-    for kind in ("entry", "header", "end", "error"):
+    for kind in ("entry", "header", "end", "error", "copy"):
         columns += [key for key in defs[kind]["required"] if key not in columns and key != "payload"]
     return columns + ["payload"]
 
@@ -229,8 +229,8 @@ def make_setup(run_dir, setup):
     if kind == "mkdir":
         os.mkdir(target)
     elif kind == "file":
-        with open(target, "w", encoding="utf-8") as f:
-            f.write(" ".join(setup[2:]))
+        with open(target, "wb") as f:
+            f.write(urllib.parse.unquote_to_bytes(" ".join(setup[2:])))
     elif kind == "sparse":
         with open(target, "wb") as f:
             f.truncate(int(setup[2], 0))

@@ -298,7 +298,7 @@ def check_all(c, work, args):
     fat_image(os.path.join(work, "nolog.img"), 40 * MIB, {"/other.dat": other})
     c.expect("an image without a log", c.run("--image", "nolog.img"), (1, "==> nolog.img <==\nNo log found\n"))
     c.expect("an image without a log, CSV", c.run("--image", "--csv", "nolog.img")[1].splitlines()[1:],
-             ["nolog.img,error,,,,,,,,,,,,,,,,No log found,,,,,,"])
+             ["nolog.img,error,,,,,,,,,,,,,,,,No log found,,,,,,,"])
 
     # A hostile NTFS: two folders each other's parent. The log is found, under
     # /$OrphanFiles, and the run ends.
@@ -431,14 +431,16 @@ def contained_want(c, form, good, failed, volume_problem, image_problem):
         return joined_text([alone[0], *problems, f"==> {failed} <==\n{image_problem}\n", alone[1]])
     if form == "json":
         volume = (f'{{"source":"{failed}@0","record":"volume","image":"{failed}","partition_offset":0,'
-                  f'"partition":null,"file_system":"ext4","files":0,"candidates":0,"logs":0,'
+                  f'"partition":null,"store":null,"store_created":null,"file_system":"ext4",'
+                  f'"encryption":null,"unlocked_with":null,"files":0,"candidates":0,"logs":0,'
                   f'"problem":"{volume_problem}"}}\n') if volume_problem else ""
         return (alone[0] + volume + f'{{"source":"{failed}","record":"error","problem":"{image_problem}"}}\n'
                 + alone[1])
     blank = "," * 16
-    volume = f"{failed}@0,error{blank}{volume_problem},,,,,,\r\n" if volume_problem else ""
+    tail = "," * 7  # the columns after problem
+    volume = f"{failed}@0,error{blank}{volume_problem}{tail}\r\n" if volume_problem else ""
     rows = [a.split("\r\n", 1)[1] for a in alone]
-    return (alone[0] + volume + f"{failed},error{blank}{image_problem},,,,,,\r\n" + rows[1])
+    return (alone[0] + volume + f"{failed},error{blank}{image_problem}{tail}\r\n" + rows[1])
 
 
 def worker_of(tool, windows, seconds=60):
@@ -549,7 +551,7 @@ def check_contained(c, work, args):
         for form, options, want in (
                 ("text", [], f"==> disk.raw <==\n{problem}\n"),
                 ("json", ["--json"], f'{{"source":"disk.raw","record":"error","problem":"{problem}"}}\n'),
-                ("csv", ["--csv"], f"disk.raw,error{',' * 16}{problem},,,,,,\r\n")):
+                ("csv", ["--csv"], f"disk.raw,error{',' * 16}{problem}{',' * 7}\r\n")):
             status, out = c.run("--image", *options, "--memory-limit", "1", "disk.raw")
             if form == "csv":
                 out = out.split("\r\n", 1)[1]

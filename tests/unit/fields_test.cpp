@@ -26,6 +26,7 @@ struct RecordingForm {
   void Boolean(Key k, bool /*v*/) { Put(k, Value::kBoolean); }
   void Guid(Key k, const quenthar::Guid& /*g*/) { Put(k, Value::kGuid); }
   void Timestamp(Key k, const InitPayload& /*p*/) { Put(k, Value::kTimestamp); }
+  void UtcTime(Key k, std::int64_t /*seconds*/) { Put(k, Value::kUtcTime); }
   void Hex(Key k, const std::uint8_t* /*p*/, std::size_t /*n*/) { Put(k, Value::kHex); }
   void Name(Key k, std::string_view /*name*/) { Put(k, Value::kName); }
   void Text(Key k, std::string_view /*text*/) { Put(k, Value::kText); }
@@ -59,8 +60,16 @@ TEST(Fields, EveryVisitWalksItsKindsFieldsInOrder) {
   LogLocation log;
   log.sha256 = std::array<std::uint8_t, 32>{};
   log.volume.file_system = "ntfs";
+  LogLocation copy = log;
+  copy.volume.store = 2;
+  copy.volume.store_created = 1386052668;
+  copy.same_as = "disk.img@0:/Windows/events.dat";
   VolumeRecord volume;
   volume.problem = "No file system found";
+  VolumeRecord unlocked;
+  unlocked.volume = copy.volume;
+  unlocked.encryption = "bitlocker";
+  unlocked.unlocked_with = "password (keys.txt, line 2)";
 
   struct Case {
     const char* name;
@@ -84,6 +93,10 @@ TEST(Fields, EveryVisitWalksItsKindsFieldsInOrder) {
       {"error", Kind::kError, visited([](RecordingForm& f) { VisitError(f, "x"); })},
       {"log", Kind::kLog, visited([&log](RecordingForm& f) { VisitLog(f, log); })},
       {"volume", Kind::kVolume, visited([&volume](RecordingForm& f) { VisitVolume(f, volume); })},
+      {"a store's copy", Kind::kLog, visited([&copy](RecordingForm& f) { VisitLog(f, copy); })},
+      {"an unlocked store", Kind::kVolume,
+       visited([&unlocked](RecordingForm& f) { VisitVolume(f, unlocked); })},
+      {"a copy's CSV row", Kind::kCopy, visited([&copy](RecordingForm& f) { VisitCopy(f, copy); })},
   };
   for (const Case& c : cases) {
     const std::span<const Field> fields = KindOf(c.kind).fields.subspan(2);

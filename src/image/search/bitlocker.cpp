@@ -3,7 +3,10 @@
 
 #include <libbde.h>
 
+#include <algorithm>
+#include <array>
 #include <memory>
+#include <string_view>
 
 #include "image/search/bfio_source.h"
 
@@ -19,7 +22,8 @@ struct VolumeCloser {
 using Volume = std::unique_ptr<libbde_volume_t, VolumeCloser>;
 
 // A volume opened with one secret (or none): the volume, which stays locked
-// when the secret does not open it; null when the library refuses the volume.
+// when the secret does not open it; null when the library refuses the volume
+// (its cipher or protector, or the volume's state), with this secret.
 struct Opened {
   BfioHandle bytes;  // the volume reads through it: it goes after the volume
   Volume volume;
@@ -47,8 +51,9 @@ Opened Open(const ByteSource& volume, const Secret* secret) {
   if (libbde_volume_initialize(&raw, nullptr) != 1) return o;
   Volume v(raw);
   o.bytes = OpenBfio(volume);
+  // Opened unlocked (1), or opened and still locked (0).
   if (o.bytes == nullptr || (secret != nullptr && !Offer(v.get(), *secret)) ||
-      libbde_volume_open_file_io_handle(v.get(), o.bytes.get(), LIBBDE_OPEN_READ, nullptr) != 1) {
+      libbde_volume_open_file_io_handle(v.get(), o.bytes.get(), LIBBDE_OPEN_READ, nullptr) < 0) {
     return {};
   }
   o.volume = std::move(v);
@@ -59,19 +64,39 @@ constexpr const char* kEncrypted = "This volume is encrypted with BitLocker; ";
 
 }  // namespace
 
+// Told by its own header, as Windows tells it: "-FVE-FS-" where a file
+// system's name would stand (whatever its state: encrypting, encrypted only
+// where used), or for BitLocker To Go, a FAT header with BitLocker's
+// identifier further on. The library's own check misses volumes it cannot
+// open, which must not be read as partition tables either.
 bool IsBitLocker(const ByteSource& volume) {
-  const BfioHandle bytes = OpenBfio(volume);
-  return bytes != nullptr &&
-         libbde_check_volume_signature_file_io_handle(bytes.get(), nullptr) == 1;
+  constexpr std::string_view kSignature = "-FVE-FS-";
+  constexpr std::string_view kToGo = "MSWIN4.1";
+  constexpr std::size_t kToGoIdentifier = 0x1A8;
+  // {4967D63B-2E29-4AD8-8399-F6A339E3D001}, as it is stored.
+  constexpr std::array<std::uint8_t, 16> kIdentifier = {0x3b, 0xd6, 0x67, 0x49, 0x29, 0x2e,
+                                                        0xd8, 0x4a, 0x83, 0x99, 0xf6, 0xa3,
+                                                        0x39, 0xe3, 0xd0, 0x01};
+  std::array<std::uint8_t, 512> header{};
+  if (volume.size < header.size() || !volume.read(0, header.data(), header.size())) return false;
+  const auto name = [&header](std::string_view want) {
+    return std::equal(want.begin(), want.end(), header.begin() + 3,
+                      [](char c, std::uint8_t b) { return static_cast<std::uint8_t>(c) == b; });
+  };
+  return name(kSignature) ||
+         (name(kToGo) && std::equal(kIdentifier.begin(), kIdentifier.end(),
+                                    header.begin() + static_cast<std::ptrdiff_t>(kToGoIdentifier)));
 }
 
 Unlocked UnlockBitLocker(const ByteSource& volume, const std::vector<Secret>& secrets) {
-  bool refused = true;  // by the library, whatever the secret
-  if (secrets.empty()) refused = Open(volume, nullptr).volume == nullptr;
+  // Refused by the library: without a secret, or with one that may be right.
+  bool refused = secrets.empty() && Open(volume, nullptr).volume == nullptr;
   for (const Secret& secret : secrets) {
     Opened o = Open(volume, &secret);
-    if (o.volume == nullptr) continue;
-    refused = false;
+    if (o.volume == nullptr) {
+      refused = true;
+      continue;
+    }
     if (libbde_volume_is_locked(o.volume.get(), nullptr) != 0) continue;
     size64_t size = 0;
     if (libbde_volume_get_size(o.volume.get(), &size, nullptr) != 1) continue;
