@@ -315,6 +315,7 @@ def check_all(c, work, args):
     check_contained(c, work, args)
     check_bounded(c, work)
     check_terminal(c, work, args)
+    check_every_copy(c, work, args, disk, esp_log, sys_log)
 
 
 def check_found_logs(c, image, found):
@@ -792,6 +793,148 @@ u16 0
              (status, steering(shown), shown.count(b"\r"), shown.count(b"\r\n"),
               list(csv.reader(io.StringIO(shown.decode("utf-8", "replace"), newline="")))),
              (0, [], len(rows), len(rows), [[escaped(cell) for cell in row] for row in rows]))
+
+
+def check_every_copy(c, work, args, disk, esp_log, sys_log):
+    """Every copy the evidence holds: BitLocker volumes that Windows made,
+    given a file system of the test's own and opened with each kind of
+    secret; shadow-copy stores; QCOW2 images and their backing files. No
+    secret ever shows in what the runs write."""
+    import encrypted_images as ei  # pylint: disable=import-outside-toplevel
+    if not os.path.isdir(ei.FIXTURES):
+        print(f"skipped the BitLocker and shadow-copy checks: no fixtures in {ei.FIXTURES}")
+        return
+    archive = os.path.join(ei.FIXTURES, "bitlk-images.tar.xz")
+    ntfs = os.path.join(work, "locked-ntfs.img")
+    ntfs_image(work, ntfs, 8 * MIB, {"/Windows/events.dat": sys_log}, [], args.ntfs_delete)
+    xts = ei.bitlocker_volume(archive, "bitlk-aes-xts-128", ntfs, os.path.join(work, "xts.img"), work)
+    esp = os.path.join(work, "small-esp.img")
+    fat_image(esp, 40 * MIB, {"/EFI/Boot/events.dat": esp_log})
+    _, reserved_at, volume_at = ei.bitlocker_disk(os.path.join(work, "locked.raw"), esp, xts.path)
+    with open(os.path.join(work, "rp.txt"), "w", encoding="utf-8") as f:
+        f.write(xts.recovery_password + "\n")
+    with open(os.path.join(work, "pw.txt"), "wb") as f:  # a byte order mark, CR LF
+        f.write(b"\xef\xbb\xbf" + xts.password.encode() + b"\r\n")
+    with open(os.path.join(work, "wrong.txt"), "w", encoding="utf-8") as f:
+        f.write("not the password\n" + "0" * 6 + ("-" + "0" * 6) * 7 + "\n")
+    secrets = [xts.recovery_password, xts.password]
+    outputs = []
+
+    def run(*arguments):
+        status, out = c.run(*arguments)
+        outputs.append(out)
+        return status, out
+
+    locked = "This volume is encrypted with BitLocker; "
+    esp_source = f"locked.raw@{MIB}:/EFI/Boot/events.dat"
+    system_source = f"locked.raw@{volume_at}:/Windows/events.dat"
+    # Without a key: the EFI system partition's log, and the locked volume
+    # named, in every form; exit 1.
+    status, out = run("--image", "locked.raw")
+    c.expect("a locked BitLocker volume, text", (status, out.split("\n==> ", 1)[1]),
+             (1, f"locked.raw@{reserved_at} <==\nNo file system found\n\n"
+                 f"==> locked.raw@{volume_at} <==\n{locked}give its recovery password with --key-file\n"))
+    status, out = run("--image", "--json", "locked.raw")
+    volume = [json.loads(line) for line in out.splitlines() if '"record":"volume"' in line][-1]
+    c.expect("a locked BitLocker volume, JSON",
+             (status, volume["encryption"], volume["unlocked_with"], volume["file_system"]),
+             (1, "bitlocker", None, None))
+    status, out = run("--image", "--csv", "locked.raw")
+    c.expect("a locked BitLocker volume, CSV", [row.split(",")[:2] for row in out.splitlines()
+                                                 if row.startswith(f"locked.raw@{volume_at},")],
+             [[f"locked.raw@{volume_at}", "error"]])
+    # With a recovery password or a password: both logs, as their files give
+    # them, and what opened the volume; a wrong key leaves it locked.
+    for keys, opened in (("rp.txt", "recovery password (rp.txt, line 1)"),
+                         ("pw.txt", "password (pw.txt, line 1)")):
+        status, out = run("--image", "--json", "--key-file", "wrong.txt", "--key-file", keys, "locked.raw")
+        records = [json.loads(line) for line in out.splitlines()]
+        volume = [r for r in records if r["record"] == "volume"][-1]
+        c.expect(f"a BitLocker volume opened by {keys}",
+                 (status, [r["source"] for r in records if r["record"] == "log"], volume["encryption"],
+                  volume["unlocked_with"], volume["problem"]),
+                 (0, [esp_source, system_source], "bitlocker", opened, None))
+        c.expect(f"the log of a BitLocker volume opened by {keys}",
+                 "".join(line + "\n" for line in out.splitlines()
+                         if line.startswith(f'{{"source":"{system_source}"') and '"record":"log"' not in line),
+                 c.as_file("json", sys_log, system_source)[1])
+    for form, options in (("text", []), ("csv", ["--csv"])):
+        status, out = run("--image", *options, "--key-file", "rp.txt", "locked.raw")
+        c.expect(f"a BitLocker volume opened, {form}", (status, system_source in out), (0, True))
+    status, out = run("--image", "--key-file", "wrong.txt", "locked.raw")
+    c.expect("a BitLocker volume with a wrong key", (status, out.endswith(f"{locked}none of the keys given opens it\n")),
+             (1, True))
+
+    # The same volume as an image of its own: one volume at offset 0, never a
+    # partition table; a startup key; an AES-CBC volume.
+    status, out = run("--image", "--json", "xts.img")
+    c.expect("a BitLocker volume as the whole image",
+             (status, [(r["source"], r["problem"]) for r in map(json.loads, out.splitlines()) if r["record"] == "volume"]),
+             (1, [("xts.img@0", locked + "give its recovery password with --key-file")]))
+    few = c.emulator and not c.windows  # under qemu a key derivation costs seven times as much
+    if not few:
+        bek = ei.bitlocker_volume(archive, "bitlk-aes-xts-128-startup-key", ntfs,
+                                  os.path.join(work, "bek.img"), work)
+        cbc = ei.bitlocker_volume(archive, "bitlk-aes-cbc-128", ntfs, os.path.join(work, "cbc.img"), work)
+        key_name = os.path.basename(bek.startup_key)  # written beside the volume
+        with open(bek.startup_key, "rb") as f:
+            secrets.append(f.read().hex())
+        secrets.append(cbc.recovery_password)
+        with open(os.path.join(work, "cbc.txt"), "w", encoding="utf-8") as f:
+            f.write(cbc.recovery_password + "\n")
+        for image, keys, opened in (("bek.img", key_name, f"startup key ({key_name})"),
+                                    ("cbc.img", "cbc.txt", "recovery password (cbc.txt, line 1)")):
+            status, out = run("--image", "--json", "--key-file", keys, image)
+            records = [json.loads(line) for line in out.splitlines()]
+            c.expect(f"{image} opened by {keys}",
+                     (status, [r["source"] for r in records if r["record"] == "log"],
+                      [r["unlocked_with"] for r in records if r["record"] == "volume"]),
+                     (0, [f"{image}@0:/Windows/events.dat"], [opened]))
+
+    # Shadow copies: the live copy in full; store 1's copy, the same bytes,
+    # once by its place (store 2 reads the clusters of a file copied in after
+    # it as the zeros they were when it was made: a candidate, no log).
+    ei.shadow_copy_volume(os.path.join(ei.FIXTURES, "vsstest.qcow2"), sys_log, os.path.join(work, "vss.raw"), work)
+    live, store1 = "vss.raw@0:/Windows/events.dat", "vss.raw@0 (store 1):/Windows/events.dat"
+    status, out = run("--image", "--json", "vss.raw")
+    records = [json.loads(line) for line in out.splitlines()]
+    c.expect("a volume and its shadow copies",
+             (status, [(r["record"], r["source"], r.get("store"), r.get("store_created"), r.get("same_as"))
+                       for r in records if r["record"] in ("log", "volume")]),
+             (0, [("log", live, None, None, None), ("volume", "vss.raw@0", None, None, None),
+                  ("log", store1, 1, "2013-12-03T06:35:09Z", live),
+                  ("volume", "vss.raw@0 (store 1)", 1, "2013-12-03T06:35:09Z", None),
+                  ("volume", "vss.raw@0 (store 2)", 2, "2013-12-03T06:37:48Z", None)]))
+    c.expect("the live copy's records", "".join(
+        line + "\n" for line in out.splitlines() if line.startswith(f'{{"source":"{live}"') and '"record":"log"' not in line),
+        c.as_file("json", sys_log, live)[1])
+    c.expect("a store's copy has no records of its own",
+             [r["record"] for r in records if r["source"] == store1], ["log"])
+    status, out = run("--image", "vss.raw")
+    c.expect("a store's copy, text", (status, f"==> {store1} <==\nSame bytes as {live}\n" in out), (0, True))
+    status, out = run("--image", "--csv", "vss.raw")
+    c.expect("a store's copy, CSV", [row for row in out.splitlines() if row.startswith(f"{store1},")],
+             [f"{store1},copy" + "," * 22 + f"{live},"])
+    status, out = run("--image", "--json", "--no-shadow-copies", "vss.raw")
+    c.expect("--no-shadow-copies", (status, [json.loads(line)["source"] for line in out.splitlines()
+                                             if '"record":"volume"' in line]), (0, ["vss.raw@0"]))
+
+    # QCOW2: the test disk compressed, and an image whose backing file it is.
+    shutil.copy(disk, os.path.join(work, "base.raw"))
+    sh("qemu-img", "convert", "-c", "-f", "raw", "-O", "qcow2", "base.raw", "base.qcow2", cwd=work)
+    sh("qemu-img", "create", "-f", "qcow2", "-b", os.path.join(work, "base.qcow2"), "-F", "qcow2", "top.qcow2",
+       cwd=work)
+    want = c.run("--image", "--json", "base.raw")
+    for name in ("base.qcow2", "top.qcow2"):
+        c.expect(f"{name} against its raw disk", c.run("--image", "--json", name),
+                 (want[0], want[1].replace('"base.raw', '"' + name)))
+    os.rename(os.path.join(work, "base.qcow2"), os.path.join(work, "gone.qcow2"))
+    c.expect("a backing file missing", c.run("--image", "top.qcow2"),
+             (1, "==> top.qcow2 <==\nThe image's backing file base.qcow2 is missing\n"))
+
+    for secret in secrets:
+        if any(secret in out or secret.lower() in out.lower() for out in outputs):
+            c.failures.append("a secret shows in the output")
 
 
 if __name__ == "__main__":
