@@ -843,53 +843,69 @@ def check_every_copy(c, work, args, disk, esp_log, sys_log):
     c.expect("a locked BitLocker volume, CSV", [row.split(",")[:2] for row in out.splitlines()
                                                  if row.startswith(f"locked.raw@{volume_at},")],
              [[f"locked.raw@{volume_at}", "error"]])
-    # With a recovery password or a password: both logs, as their files give
-    # them, and what opened the volume; a wrong key leaves it locked.
-    for keys, opened in (("rp.txt", "recovery password (rp.txt, line 1)"),
-                         ("pw.txt", "password (pw.txt, line 1)")):
-        status, out = run("--image", "--json", "--key-file", "wrong.txt", "--key-file", keys, "locked.raw")
-        records = [json.loads(line) for line in out.splitlines()]
-        volume = [r for r in records if r["record"] == "volume"][-1]
-        c.expect(f"a BitLocker volume opened by {keys}",
-                 (status, [r["source"] for r in records if r["record"] == "log"], volume["encryption"],
-                  volume["unlocked_with"], volume["problem"]),
-                 (0, [esp_source, system_source], "bitlocker", opened, None))
-        c.expect(f"the log of a BitLocker volume opened by {keys}",
-                 "".join(line + "\n" for line in out.splitlines()
-                         if line.startswith(f'{{"source":"{system_source}"') and '"record":"log"' not in line),
-                 c.as_file("json", sys_log, system_source)[1])
-    for form, options in (("text", []), ("csv", ["--csv"])):
-        status, out = run("--image", *options, "--key-file", "rp.txt", "locked.raw")
-        c.expect(f"a BitLocker volume opened, {form}", (status, system_source in out), (0, True))
-    status, out = run("--image", "--key-file", "wrong.txt", "locked.raw")
-    c.expect("a BitLocker volume with a wrong key", (status, out.endswith(f"{locked}none of the keys given opens it\n")),
-             (1, True))
-
     # The same volume as an image of its own: one volume at offset 0, never a
-    # partition table; a startup key; an AES-CBC volume.
+    # partition table.
     status, out = run("--image", "--json", "xts.img")
     c.expect("a BitLocker volume as the whole image",
              (status, [(r["source"], r["problem"]) for r in map(json.loads, out.splitlines()) if r["record"] == "volume"]),
              (1, [("xts.img@0", locked + "give its recovery password with --key-file")]))
-    few = c.emulator and not c.windows  # under qemu a key derivation costs seven times as much
-    if not few:
-        bek = ei.bitlocker_volume(archive, "bitlk-aes-xts-128-startup-key", ntfs,
-                                  os.path.join(work, "bek.img"), work)
-        cbc = ei.bitlocker_volume(archive, "bitlk-aes-cbc-128", ntfs, os.path.join(work, "cbc.img"), work)
-        key_name = os.path.basename(bek.startup_key)  # written beside the volume
-        with open(bek.startup_key, "rb") as f:
+    # A startup key opens its volume; another volume's leaves it locked. (A
+    # startup key costs no key derivation.)
+    bek = ei.bitlocker_volume(archive, "bitlk-aes-xts-128-startup-key", ntfs, os.path.join(work, "bek.img"), work)
+    other = ei.bitlocker_volume(archive, "bitlk-aes-xts-128-startup-key-win11", None, os.path.join(work, "other.img"),
+                                work)
+    key_name, other_key = (os.path.basename(v.startup_key) for v in (bek, other))  # written beside the volume
+    for path in (bek.startup_key, other.startup_key):
+        with open(path, "rb") as f:
             secrets.append(f.read().hex())
+    status, out = run("--image", "--json", "--key-file", other_key, "--key-file", key_name, "bek.img")
+    records = [json.loads(line) for line in out.splitlines()]
+    c.expect("a BitLocker volume opened by a startup key",
+             (status, [r["source"] for r in records if r["record"] == "log"],
+              [r["unlocked_with"] for r in records if r["record"] == "volume"]),
+             (0, ["bek.img@0:/Windows/events.dat"], [f"startup key ({key_name})"]))
+    status, out = run("--image", "--key-file", other_key, "bek.img")
+    c.expect("a BitLocker volume with another's startup key",
+             (status, f"{locked}none of the keys given opens it\n" in out), (1, True))
+    # A volume still being encrypted, which the library refuses.
+    ei.bitlocker_volume(archive, "bitlk-aes-xts-128-eow", None, os.path.join(work, "eow.img"), work)
+    c.expect("a BitLocker volume the library refuses", run("--image", "eow.img"),
+             (1, f"==> eow.img@0 <==\n{locked}this build cannot open it (its protector or cipher is not supported)\n"
+                 "\n==> eow.img <==\nNo log found\n"))
+    # A recovery password or a password costs a key derivation, slow under
+    # qemu (seven times) and under the sanitizers: there, these are left out.
+    if args.sanitized or (c.emulator and not c.windows):
+        print("left out the BitLocker cases of passwords: a key derivation costs too long here")
+    else:
+        for keys, opened in (("rp.txt", "recovery password (rp.txt, line 1)"),
+                             ("pw.txt", "password (pw.txt, line 1)")):
+            status, out = run("--image", "--json", "--key-file", "wrong.txt", "--key-file", keys, "locked.raw")
+            records = [json.loads(line) for line in out.splitlines()]
+            volume = [r for r in records if r["record"] == "volume"][-1]
+            c.expect(f"a BitLocker volume opened by {keys}",
+                     (status, [r["source"] for r in records if r["record"] == "log"], volume["encryption"],
+                      volume["unlocked_with"], volume["problem"]),
+                     (0, [esp_source, system_source], "bitlocker", opened, None))
+            c.expect(f"the log of a BitLocker volume opened by {keys}",
+                     "".join(line + "\n" for line in out.splitlines()
+                             if line.startswith(f'{{"source":"{system_source}"') and '"record":"log"' not in line),
+                     c.as_file("json", sys_log, system_source)[1])
+        for form, options in (("text", []), ("csv", ["--csv"])):
+            status, out = run("--image", *options, "--key-file", "rp.txt", "locked.raw")
+            c.expect(f"a BitLocker volume opened, {form}", (status, system_source in out), (0, True))
+        status, out = run("--image", "--key-file", "wrong.txt", "locked.raw")
+        c.expect("a BitLocker volume with a wrong key",
+                 (status, f"{locked}none of the keys given opens it\n" in out), (1, True))
+        cbc = ei.bitlocker_volume(archive, "bitlk-aes-cbc-128", ntfs, os.path.join(work, "cbc.img"), work)
         secrets.append(cbc.recovery_password)
         with open(os.path.join(work, "cbc.txt"), "w", encoding="utf-8") as f:
             f.write(cbc.recovery_password + "\n")
-        for image, keys, opened in (("bek.img", key_name, f"startup key ({key_name})"),
-                                    ("cbc.img", "cbc.txt", "recovery password (cbc.txt, line 1)")):
-            status, out = run("--image", "--json", "--key-file", keys, image)
-            records = [json.loads(line) for line in out.splitlines()]
-            c.expect(f"{image} opened by {keys}",
-                     (status, [r["source"] for r in records if r["record"] == "log"],
-                      [r["unlocked_with"] for r in records if r["record"] == "volume"]),
-                     (0, [f"{image}@0:/Windows/events.dat"], [opened]))
+        status, out = run("--image", "--json", "--key-file", "cbc.txt", "cbc.img")
+        records = [json.loads(line) for line in out.splitlines()]
+        c.expect("an AES-CBC BitLocker volume",
+                 (status, [r["source"] for r in records if r["record"] == "log"],
+                  [r["unlocked_with"] for r in records if r["record"] == "volume"]),
+                 (0, ["cbc.img@0:/Windows/events.dat"], ["recovery password (cbc.txt, line 1)"]))
 
     # Shadow copies: the live copy in full; store 1's copy, the same bytes,
     # once by its place (store 2 reads the clusters of a file copied in after

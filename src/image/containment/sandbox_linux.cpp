@@ -198,9 +198,14 @@ int InstallFilter(const SandboxPolicy& policy) {
     if (rc >= 0) rc = Allow(c, call, 1, to_channel);
   }
 #if QUENTHAR_SANITIZED
-  // The sanitizers' reports.
+  // The sanitizers' reports, and their test of whether memory can be read:
+  // a write of it to a pipe of their own.
   const scmp_arg_cmp to_stderr[] = {Equal(0, STDERR_FILENO)};
   if (rc >= 0) rc = Allow(c, SCMP_SYS(write), 1, to_stderr);
+  const scmp_arg_cmp past_stderr[] = {{0, SCMP_CMP_GT, STDERR_FILENO, 0}};
+  if (rc >= 0) rc = Allow(c, SCMP_SYS(write), 1, past_stderr);
+  if (rc >= 0) rc = Allow(c, SCMP_SYS(pipe2));
+  if (rc >= 0) rc = Allow(c, SCMP_SYS(pipe));
 #endif
   if (rc >= 0) rc = Allow(c, SCMP_SYS(openat), 1, reading);
   if (rc >= 0) rc = Allow(c, SCMP_SYS(open), 1, reading_open);

@@ -22,12 +22,26 @@ struct VolumeCloser {
 using Volume = std::unique_ptr<libbde_volume_t, VolumeCloser>;
 
 // A volume opened with one secret (or none): the volume, which stays locked
-// when the secret does not open it; null when the library refuses the volume
-// (its cipher or protector, or the volume's state), with this secret.
+// when the secret does not open it; null when it cannot be opened, `refused`
+// when the library refuses the volume itself (its cipher, protector or state)
+// rather than the secret.
 struct Opened {
   BfioHandle bytes;  // the volume reads through it: it goes after the volume
   Volume volume;
+  bool refused = false;
 };
+
+// Whether the library's error says it cannot read such a volume at all: an
+// unsupported format or state, or keys its ciphers cannot take (XTS-AES 256).
+bool Unsupported(libbde_error_t* error) {
+  if (error == nullptr) return false;
+  std::array<char, 4096> text{};
+  libbde_error_backtrace_sprint(error, text.data(), text.size());
+  libbde_error_free(&error);
+  const std::string_view said(text.data());
+  return said.find("unsupported") != std::string_view::npos ||
+         said.find("unable to set keys in encryption context") != std::string_view::npos;
+}
 
 bool Offer(libbde_volume_t* v, const Secret& secret) {
   const std::vector<std::uint8_t>& value = secret.value.Bytes();
@@ -51,10 +65,13 @@ Opened Open(const ByteSource& volume, const Secret* secret) {
   if (libbde_volume_initialize(&raw, nullptr) != 1) return o;
   Volume v(raw);
   o.bytes = OpenBfio(volume);
+  if (o.bytes == nullptr || (secret != nullptr && !Offer(v.get(), *secret))) return {};
   // Opened unlocked (1), or opened and still locked (0).
-  if (o.bytes == nullptr || (secret != nullptr && !Offer(v.get(), *secret)) ||
-      libbde_volume_open_file_io_handle(v.get(), o.bytes.get(), LIBBDE_OPEN_READ, nullptr) < 0) {
-    return {};
+  libbde_error_t* error = nullptr;
+  if (libbde_volume_open_file_io_handle(v.get(), o.bytes.get(), LIBBDE_OPEN_READ, &error) < 0) {
+    Opened failed;
+    failed.refused = Unsupported(error);
+    return failed;
   }
   o.volume = std::move(v);
   return o;
@@ -90,11 +107,11 @@ bool IsBitLocker(const ByteSource& volume) {
 
 Unlocked UnlockBitLocker(const ByteSource& volume, const std::vector<Secret>& secrets) {
   // Refused by the library: without a secret, or with one that may be right.
-  bool refused = secrets.empty() && Open(volume, nullptr).volume == nullptr;
+  bool refused = secrets.empty() && Open(volume, nullptr).refused;
   for (const Secret& secret : secrets) {
     Opened o = Open(volume, &secret);
     if (o.volume == nullptr) {
-      refused = true;
+      refused = refused || o.refused;
       continue;
     }
     if (libbde_volume_is_locked(o.volume.get(), nullptr) != 0) continue;
