@@ -15,7 +15,10 @@ Two kinds of result:
 
 The seed images are built at start, from fixture logs, without root or
 mounts: bare FAT32, NTFS and ext4 file systems, a GPT disk with a FAT ESP
-and an NTFS volume, and that disk as VHD, VMDK and E01. Each execution
+and an NTFS volume, and that disk as VHD, VMDK, E01 and compressed QCOW2;
+and, where the fixtures Windows made are there, a volume with shadow-copy
+stores and a log copied into it, and a BitLocker volume holding an NTFS with
+a log, searched with its startup key (`--kinds` picks some). Each execution
 changes 1 to 16 bytes of one image in place, mostly where the image holds
 anything but zeros (its metadata), runs the program, then puts the bytes
 back. Prints the figures per image kind."""
@@ -36,6 +39,10 @@ import time
 HERE = os.path.dirname(os.path.abspath(__file__))
 sys.path.insert(0, HERE)
 import check_images  # noqa: E402  the image builders of the image tests
+import encrypted_images  # noqa: E402
+
+# What opens an image kind's BitLocker volume.
+KEY_FILES = {}
 
 MIB = 1 << 20
 FAILURE = re.compile(r"The search of this (volume|image) (crashed \(signal \d+\)|took longer than|"
@@ -84,6 +91,16 @@ def build_seeds(work, args):
     check_images.sh("qemu-img", "convert", "-f", "raw", "-O", "vmdk", gpt, seeds["vmdk"])
     check_images.sh("ewfacquire", "-u", "-q", "-t", os.path.join(work, "gpt"), "-c", "fast", "-f", "encase6", gpt)
     seeds["e01"] = os.path.join(work, "gpt.E01")
+    seeds["qcow2"] = os.path.join(work, "gpt.qcow2")
+    check_images.sh("qemu-img", "convert", "-c", "-f", "raw", "-O", "qcow2", gpt, seeds["qcow2"])
+    if os.path.isdir(encrypted_images.FIXTURES):
+        seeds["vss"] = encrypted_images.shadow_copy_volume(
+            os.path.join(encrypted_images.FIXTURES, "vsstest.qcow2"), sys_log, os.path.join(work, "vss.raw"), work)
+        volume = encrypted_images.bitlocker_volume(
+            os.path.join(encrypted_images.FIXTURES, "bitlk-images.tar.xz"), "bitlk-aes-xts-128-startup-key",
+            seeds["ntfs"], os.path.join(work, "bitlocker.img"), work)
+        seeds["bitlocker"] = volume.path
+        KEY_FILES["bitlocker"] = volume.startup_key
     return seeds
 
 
@@ -93,7 +110,8 @@ def interesting_offsets(path):
     with open(path, "rb") as f:
         at = 0
         while chunk := f.read(MIB):
-            offsets.extend(at + i for i in range(0, len(chunk), 3) if chunk[i])
+            if chunk.count(0) != len(chunk):
+                offsets.extend(at + i for i in range(0, len(chunk), 3) if chunk[i])
             at += len(chunk)
     return offsets
 
@@ -132,7 +150,9 @@ def fuzz_worker(job):
         folder = os.path.join(work, kind)
         os.mkdir(folder)
         images[kind] = os.path.join(folder, os.path.basename(seed))
-        shutil.copy(seed, images[kind])
+        subprocess.run(["cp", "--sparse=always", seed, images[kind]], check=True)
+        if kind in args.key_files:
+            shutil.copy(args.key_files[kind], folder)
         offsets[kind] = interesting_offsets(images[kind])
     stats = collections.defaultdict(lambda: {"executions": 0, "escapes": 0, "faults": collections.Counter()})
     kept = []
@@ -152,7 +172,8 @@ def fuzz_worker(job):
                 f.write(bytes([new]))
                 changes.append((at, old))
         try:
-            result = subprocess.run([args.tool, "--image", "--json", "--time-limit", str(args.time_limit),
+            keys = ["--key-file", os.path.basename(args.key_files[kind])] if kind in args.key_files else []
+            result = subprocess.run([args.tool, "--image", "--json", "--time-limit", str(args.time_limit), *keys,
                                      os.path.basename(image)], cwd=os.path.dirname(image),
                                     stdout=subprocess.PIPE, stderr=subprocess.PIPE, timeout=args.bound)
             try:
@@ -204,12 +225,16 @@ def main():
     ap.add_argument("--seed", type=int, default=int(time.time()))
     ap.add_argument("--time-limit", type=int, default=5, help="the program's --time-limit")
     ap.add_argument("--bound", type=int, default=120, help="a run longer than this is an escape")
+    ap.add_argument("--kinds", help="only these image kinds, comma-separated")
     args = ap.parse_args()
     args.tool = os.path.abspath(args.tool)
     if args.keep:
         os.makedirs(args.keep, exist_ok=True)
     with tempfile.TemporaryDirectory() as work:
         seeds = build_seeds(work, args)
+        if args.kinds:
+            seeds = {k: v for k, v in seeds.items() if k in args.kinds.split(",")}
+        args.key_files = dict(KEY_FILES)
         deadline = time.monotonic() + args.seconds if args.seconds else None
         per_job = None if args.executions is None else -(-args.executions // args.jobs)
         jobs = [(i, args, seeds, per_job, deadline) for i in range(args.jobs)]
