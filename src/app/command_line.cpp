@@ -24,7 +24,7 @@ bool IsHelp(const platform::ArgChar* arg) {
 
 bool IsVersion(const platform::ArgChar* arg) { return Is(arg, "-V") || Is(arg, "--version"); }
 
-CommandLine Just(Action action) { return {action, Form::kText, {}, {}, false, {}, {}}; }
+CommandLine Just(Action action) { return {action, Form::kText, {}, {}, false, {}, {}, false}; }
 
 // A whole number from 1 to `max`, in decimal digits only.
 bool ParseWhole(const platform::ArgChar* arg, std::uint64_t max, std::uint64_t& value) {
@@ -41,6 +41,7 @@ bool ParseWhole(const platform::ArgChar* arg, std::uint64_t max, std::uint64_t& 
 constexpr std::string_view kNoSandbox = "--no-sandbox";
 constexpr std::string_view kNoShadowCopies = "--no-shadow-copies";
 constexpr std::string_view kKeyFile = "--key-file";
+constexpr std::string_view kProgress = "--progress";
 
 // The image search's options that take a number; each is refused without
 // --image.
@@ -77,13 +78,13 @@ std::string NeedsWhole(const NumberOption& option) {
 bool IsOption(const platform::ArgChar* arg) {
   return IsHelp(arg) || IsVersion(arg) || Is(arg, "--json") || Is(arg, "--csv") ||
          Is(arg, "--image") || Is(arg, kNoSandbox) || Is(arg, kNoShadowCopies) ||
-         Is(arg, kKeyFile) || NumberOptionOf(arg) != nullptr;
+         Is(arg, kKeyFile) || Is(arg, kProgress) || NumberOptionOf(arg) != nullptr;
 }
 
 }  // namespace
 
 CommandLine UsageError(const std::string& message) {
-  return {Action::kUsage, Form::kText, {}, "quenthar: " + message + "\n", false, {}, {}};
+  return {Action::kUsage, Form::kText, {}, "quenthar: " + message + "\n", false, {}, {}, false};
 }
 
 CommandLine ParseCommandLine(int argc, const platform::ArgChar* const* argv, bool reads_images) {
@@ -97,6 +98,7 @@ CommandLine ParseCommandLine(int argc, const platform::ArgChar* const* argv, boo
   bool images = false;
   image::SearchOptions options;
   std::vector<const platform::ArgChar*> key_files;
+  bool progress = false;
   std::string bad_value;          // the first image option without its value
   std::string_view image_option;  // the first image option given
   const platform::ArgChar* unknown = nullptr;
@@ -136,6 +138,9 @@ CommandLine ParseCommandLine(int argc, const platform::ArgChar* const* argv, boo
     } else if (Is(arg, kNoSandbox)) {
       if (image_option.empty()) image_option = kNoSandbox;
       options.sandbox = false;
+    } else if (Is(arg, kProgress)) {
+      if (image_option.empty()) image_option = kProgress;
+      progress = true;
     } else if (Is(arg, kNoShadowCopies)) {
       if (image_option.empty()) image_option = kNoShadowCopies;
       options.shadow_copies = false;
@@ -156,13 +161,14 @@ CommandLine ParseCommandLine(int argc, const platform::ArgChar* const* argv, boo
   if (images) {
     if (!reads_images) return UsageError("--image is not available in this build");
     if (paths.empty()) return UsageError("no image given");
-    return {Action::kReport, form, std::move(paths), {}, true, options, std::move(key_files)};
+    return {Action::kReport,      form,    std::move(paths), {}, true, options,
+            std::move(key_files), progress};
   }
   if (!image_option.empty()) return UsageError(std::string(image_option) + " is only for --image");
   if ((json || csv) && paths.empty()) return UsageError("no log file given");
   // Several logs need a structured form.
   if (form == Form::kText && paths.size() != 1) return Just(Action::kUsage);
-  return {Action::kReport, form, std::move(paths), {}, false, {}, {}};
+  return {Action::kReport, form, std::move(paths), {}, false, {}, {}, false};
 }
 
 }  // namespace quenthar

@@ -25,6 +25,7 @@ struct CommandLine {
   bool images = false;
   image::SearchOptions options;  // without its keys: see key_files
   std::vector<const platform::ArgChar*> key_files;
+  bool progress = false;  // --progress: on standard error where it is no terminal too
 };
 
 /// Reads the arguments (argv[0] is the program), for a build that reads disk

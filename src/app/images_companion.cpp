@@ -1,5 +1,6 @@
 #include "app/exit_status.h"
 #include "app/images.h"
+#include "report/text_forms.h"
 
 namespace quenthar {
 namespace {
@@ -9,8 +10,13 @@ namespace {
 // same command line.
 int RunCompanion(Output& out, TextEncoding /*encoding*/, const CommandLine& /*command*/,
                  const platform::ArgChar* const* argv) {
-  platform::ExecCompanion(QUENTHAR_IMAGE_COMPANION, argv);
-  out.Put("quenthar: can't run " QUENTHAR_IMAGE_COMPANION "\n");
+  const std::vector<std::string> looked = platform::ExecCompanion(QUENTHAR_IMAGE_COMPANION, argv);
+  out.Put("quenthar: can't run " QUENTHAR_IMAGE_COMPANION);
+  for (std::size_t i = 0; i < looked.size(); ++i) {
+    out.Put(i == 0 ? ": looked for it as " : " and as ");
+    PutEscaped(out, looked[i]);
+  }
+  out.Put("\n");
   return kExitFailure;
 }
 

@@ -10,6 +10,7 @@
 #include <optional>
 #include <string>
 #include <string_view>
+#include <vector>
 
 #include "text/utf16.h"
 
@@ -100,9 +101,20 @@ bool WriteToConsole(std::FILE* stream, std::string_view utf8);
 
 /// Runs the program `name` that is installed with this one (in
 /// ../lib/quenthar/ from this program's folder, or in the same folder) in this
-/// process's place, with the same arguments. Returns only when it cannot; on
-/// Windows it always returns.
-void ExecCompanion(const char* name, const ArgChar* const* argv);
+/// process's place, with the same arguments. Returns only when it cannot,
+/// with the places it looked (UTF-8); on Windows it always returns, with none.
+std::vector<std::string> ExecCompanion(const char* name, const ArgChar* const* argv);
+
+/// The times the system keeps of an open file, seconds since 1970 (UTC):
+/// its creation (where the file system keeps it), its last change, last
+/// access and last change of its metadata; nullopt for each one not kept.
+struct FileTimes {
+  std::optional<std::int64_t> created;
+  std::optional<std::int64_t> modified;
+  std::optional<std::int64_t> accessed;
+  std::optional<std::int64_t> changed;
+};
+FileTimes TimesOfFile(std::FILE* stream);
 
 /// Appends what a console is given for UTF-8 text: its UTF-16 units, with CR
 /// LF for each line feed not already after a CR, as text mode writes a file.

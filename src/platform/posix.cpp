@@ -135,15 +135,34 @@ bool IsTerminal(std::FILE* stream) { return isatty(fileno(stream)) != 0; }
 
 bool WriteToConsole(std::FILE* /*stream*/, std::string_view /*utf8*/) { return false; }
 
-void ExecCompanion(const char* name, const ArgChar* const* argv) {
+std::vector<std::string> ExecCompanion(const char* name, const ArgChar* const* argv) {
   std::string self(4096, '\0');
   const ssize_t n = readlink("/proc/self/exe", self.data(), self.size() - 1);
-  if (n <= 0) return;
+  if (n <= 0) return {};
   self.resize(static_cast<std::size_t>(n));
   const std::string folder = self.substr(0, self.rfind('/') + 1);
-  for (const std::string& path : {folder + "../lib/quenthar/" + name, folder + name}) {
+  const std::vector<std::string> places{folder + "../lib/quenthar/" + name, folder + name};
+  for (const std::string& path : places) {
     execv(path.c_str(), const_cast<char* const*>(argv));  // NOLINT: execv's own signature
   }
+  std::vector<std::string> looked;
+  for (const std::string& path : places) looked.push_back(ValidUtf8(path));
+  return looked;
+}
+
+FileTimes TimesOfFile(std::FILE* stream) {
+  const int fd = fileno(stream);
+  struct stat st {};
+  FileTimes times;
+  if (fstat(fd, &st) != 0) return times;
+  times.modified = static_cast<std::int64_t>(st.st_mtim.tv_sec);
+  times.accessed = static_cast<std::int64_t>(st.st_atim.tv_sec);
+  times.changed = static_cast<std::int64_t>(st.st_ctim.tv_sec);
+  struct statx sx {};
+  if (statx(fd, "", AT_EMPTY_PATH, STATX_BTIME, &sx) == 0 && (sx.stx_mask & STATX_BTIME) != 0) {
+    times.created = static_cast<std::int64_t>(sx.stx_btime.tv_sec);
+  }
+  return times;
 }
 
 }  // namespace quenthar::platform

@@ -144,6 +144,26 @@ bool WriteToConsole(std::FILE* stream, std::string_view utf8) {
   return true;
 }
 
-void ExecCompanion(const char* /*name*/, const ArgChar* const* /*argv*/) {}
+std::vector<std::string> ExecCompanion(const char* /*name*/, const ArgChar* const* /*argv*/) {
+  return {};
+}
+
+FileTimes TimesOfFile(std::FILE* stream) {
+  // NOLINTNEXTLINE(performance-no-int-to-ptr): the C runtime's handle of the stream
+  const auto file = reinterpret_cast<HANDLE>(_get_osfhandle(_fileno(stream)));
+  FILE_BASIC_INFO info{};
+  FileTimes times;
+  if (!GetFileInformationByHandleEx(file, FileBasicInfo, &info, sizeof info)) return times;
+  // FILETIMEs: 100 ns since 1601.
+  const auto seconds = [](LARGE_INTEGER t) -> std::optional<std::int64_t> {
+    if (t.QuadPart == 0) return std::nullopt;
+    return t.QuadPart / 10000000 - 11644473600LL;
+  };
+  times.created = seconds(info.CreationTime);
+  times.modified = seconds(info.LastWriteTime);
+  times.accessed = seconds(info.LastAccessTime);
+  times.changed = seconds(info.ChangeTime);
+  return times;
+}
 
 }  // namespace quenthar::platform

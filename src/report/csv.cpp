@@ -97,7 +97,7 @@ class CsvForm {
   void Boolean(Key k, bool v) { row_.At(k).Put(v ? "true" : "false"); }
   void Guid(Key k, const quenthar::Guid& guid) { row_.At(k).Put(FormatGuidLowercase(guid)); }
   void Timestamp(Key k, const InitPayload& date_time) { PutIsoTimestamp(row_.At(k), date_time); }
-  void UtcTime(Key k, std::int64_t seconds) { PutUtcTime(row_.At(k), seconds); }
+  void Time(Key k, const Moment& moment) { PutMoment(row_.At(k), moment); }
   void Hex(Key k, const std::uint8_t* bytes, std::size_t n) { row_.At(k).PutHexBytes(bytes, n); }
   void Name(Key k, std::string_view name) { row_.At(k).Put(name); }
   // The program's own text, or a library's.
@@ -173,6 +173,12 @@ void WriteCsvError(Output& out, const std::string& source_cell, std::string_view
                    std::string& scratch, bool terminal) {
   CsvForm f(out, source_cell, Kind::kError, scratch, terminal);
   VisitError(f, problem);
+}
+
+void WriteCsv(Output& out, const std::string& source_cell, const ImageRecord& image,
+              std::string& scratch) {
+  CsvForm f(out, source_cell, Kind::kImage, scratch, false);
+  VisitImage(f, image);
 }
 
 void WriteCsvCopy(Output& out, const std::string& source_cell, const LogLocation& log,

@@ -29,6 +29,9 @@ void WriteCsv(Output& out, const std::string& source_cell, const EndRecord& reco
               std::string& scratch);
 void WriteCsvError(Output& out, const std::string& source_cell, std::string_view problem,
                    std::string& scratch, bool terminal);
+/// The row of an image's account; its text cells hold only fixed words.
+void WriteCsv(Output& out, const std::string& source_cell, const ImageRecord& image,
+              std::string& scratch);
 /// The row of a store's log whose bytes were reported before: its `same_as`.
 void WriteCsvCopy(Output& out, const std::string& source_cell, const LogLocation& log,
                   std::string& scratch, bool terminal);

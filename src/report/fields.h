@@ -41,6 +41,22 @@ enum class Key : std::uint8_t {
   kDataSizeExceedsFile,
   kReason,
   kSameAs,
+  kFormat,
+  kImageSize,
+  kVolumes,
+  kVolumesSearched,
+  kVolumesNotSearched,
+  kEncrypted,
+  kTimedOut,
+  kCrashed,
+  kDamaged,
+  kNoFileSystem,
+  kRepeated,
+  kStoresSearched,
+  kLogs,
+  kDeletedLogs,
+  kStoreLogs,
+  kMilliseconds,
   kPayload,
   // Only in the image search's records, which CSV has no rows for (but a
   // store's copy).
@@ -55,9 +71,12 @@ enum class Key : std::uint8_t {
   kAddress,
   kAllocated,
   kSha256,
+  kFileCreated,
+  kFileModified,
+  kFileAccessed,
+  kFileChanged,
   kFiles,
   kCandidates,
-  kLogs,
 };
 
 inline constexpr std::string_view kKeyNames[] = {
@@ -85,6 +104,22 @@ inline constexpr std::string_view kKeyNames[] = {
     "data_size_exceeds_file",
     "reason",
     "same_as",
+    "format",
+    "image_size",
+    "volumes",
+    "volumes_searched",
+    "volumes_not_searched",
+    "encrypted",
+    "timed_out",
+    "crashed",
+    "damaged",
+    "no_file_system",
+    "repeated",
+    "stores_searched",
+    "logs",
+    "deleted_logs",
+    "store_logs",
+    "milliseconds",
     "payload",
     "image",
     "partition_offset",
@@ -97,12 +132,15 @@ inline constexpr std::string_view kKeyNames[] = {
     "address",
     "allocated",
     "sha256",
+    "file_created",
+    "file_modified",
+    "file_accessed",
+    "file_changed",
     "files",
     "candidates",
-    "logs",
 };
 inline constexpr std::size_t kKeyCount = std::size(kKeyNames);
-static_assert(kKeyCount == static_cast<std::size_t>(Key::kLogs) + 1);
+static_assert(kKeyCount == static_cast<std::size_t>(Key::kCandidates) + 1);
 inline constexpr std::size_t kCsvColumns = static_cast<std::size_t>(Key::kPayload) + 1;
 
 constexpr std::size_t Index(Key key) { return static_cast<std::size_t>(key); }
@@ -116,7 +154,7 @@ enum class Value : std::uint8_t {
   kBoolean,
   kGuid,       // "{xxxxxxxx-xxxx-xxxx-xxxx-xxxxxxxxxxxx}", lowercase
   kTimestamp,  // "YYYY-MM-DDThh:mm:ss"
-  kUtcTime,    // "YYYY-MM-DDThh:mm:ssZ"
+  kTime,       // "YYYY-MM-DDThh:mm:ss", then "Z" or "+hh:mm" where the zone is known
   kHex,        // lowercase hexadecimal digits, two per byte
   kTextList,   // an array of strings
 };
@@ -179,13 +217,17 @@ inline constexpr Field kLogFields[] = {
     {Key::kPartitionOffset, Value::kUnsigned},
     {Key::kPartition, Value::kText, true},
     {Key::kStore, Value::kUnsigned, true},
-    {Key::kStoreCreated, Value::kUtcTime, true},
-    {Key::kFileSystem, Value::kText},
+    {Key::kStoreCreated, Value::kTime, true},
+    {Key::kFileSystem, Value::kText, true},
     {Key::kPath, Value::kText},
     {Key::kAddress, Value::kUnsigned},
     {Key::kAllocated, Value::kBoolean},
     {Key::kSize, Value::kUnsigned},
     {Key::kSha256, Value::kHex, true},
+    {Key::kFileCreated, Value::kTime, true},
+    {Key::kFileModified, Value::kTime, true},
+    {Key::kFileAccessed, Value::kTime, true},
+    {Key::kFileChanged, Value::kTime, true},
     {Key::kSameAs, Value::kText, true},
 };
 
@@ -196,7 +238,7 @@ inline constexpr Field kVolumeFields[] = {
     {Key::kPartitionOffset, Value::kUnsigned},
     {Key::kPartition, Value::kText, true},
     {Key::kStore, Value::kUnsigned, true},
-    {Key::kStoreCreated, Value::kUtcTime, true},
+    {Key::kStoreCreated, Value::kTime, true},
     {Key::kFileSystem, Value::kText, true},
     {Key::kEncryption, Value::kName, true},
     {Key::kUnlockedWith, Value::kText, true},
@@ -204,6 +246,28 @@ inline constexpr Field kVolumeFields[] = {
     {Key::kCandidates, Value::kUnsigned},
     {Key::kLogs, Value::kUnsigned},
     {Key::kProblem, Value::kText, true},
+};
+
+// What an image's search found, searched and did not: its last record.
+inline constexpr Field kImageFields[] = {
+    {Key::kSource, Value::kText},
+    {Key::kRecord, Value::kName},
+    {Key::kFormat, Value::kName, true},
+    {Key::kImageSize, Value::kUnsigned, true},
+    {Key::kVolumes, Value::kUnsigned},
+    {Key::kVolumesSearched, Value::kUnsigned},
+    {Key::kVolumesNotSearched, Value::kUnsigned},
+    {Key::kEncrypted, Value::kUnsigned},
+    {Key::kTimedOut, Value::kUnsigned},
+    {Key::kCrashed, Value::kUnsigned},
+    {Key::kDamaged, Value::kUnsigned},
+    {Key::kNoFileSystem, Value::kUnsigned},
+    {Key::kRepeated, Value::kUnsigned},
+    {Key::kStoresSearched, Value::kUnsigned},
+    {Key::kLogs, Value::kUnsigned},
+    {Key::kDeletedLogs, Value::kUnsigned},
+    {Key::kStoreLogs, Value::kUnsigned},
+    {Key::kMilliseconds, Value::kUnsigned},
 };
 
 // A store's log of the same bytes as one reported before, in CSV: the log
@@ -220,13 +284,13 @@ struct RecordKind {
   bool csv_rows;  // whether CSV has rows of this kind
 };
 
-enum class Kind : std::uint8_t { kHeader, kEntry, kEnd, kError, kLog, kVolume, kCopy };
+enum class Kind : std::uint8_t { kHeader, kEntry, kEnd, kError, kLog, kVolume, kCopy, kImage };
 
 inline constexpr RecordKind kRecordKinds[] = {
     {"header", kHeaderFields, true}, {"entry", kEntryFields, true},
     {"end", kEndFields, true},       {"error", kErrorFields, true},
     {"log", kLogFields, false},      {"volume", kVolumeFields, false},
-    {"copy", kCopyFields, true},
+    {"copy", kCopyFields, true},     {"image", kImageFields, true},
 };
 
 constexpr const RecordKind& KindOf(Kind kind) {
@@ -265,7 +329,7 @@ struct Literal {
 
 /// CSV's header row, CR LF included.
 inline constexpr auto kCsvHeaderRow = [] {
-  Literal<512> row;
+  Literal<1024> row;
   for (std::size_t i = 0; i < kCsvColumns; ++i) {
     if (i != 0) row.Append(",");
     row.Append(kKeyNames[i]);

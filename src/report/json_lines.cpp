@@ -155,9 +155,9 @@ class JsonForm {
     out_.Put(FormatGuidLowercase(guid));
     out_.Put("\"");
   }
-  void UtcTime(Key k, std::int64_t seconds) {
+  void Time(Key k, const Moment& moment) {
     out_.Put(kQuotedKeys[Index(k)].View());
-    PutUtcTime(out_, seconds);
+    PutMoment(out_, moment);
     out_.Put("\"");
   }
   void Timestamp(Key k, const InitPayload& date_time) {
@@ -241,6 +241,11 @@ void WriteJson(Output& out, const std::string& prefix, const LogLocation& log) {
 void WriteJson(Output& out, const VolumeRecord& volume) {
   JsonForm f(out, JsonSourcePrefix(volume.volume.Source()), Kind::kVolume);
   VisitVolume(f, volume);
+}
+
+void WriteJson(Output& out, const ImageRecord& image) {
+  JsonForm f(out, JsonSourcePrefix(image.image), Kind::kImage);
+  VisitImage(f, image);
 }
 
 }  // namespace quenthar

@@ -27,5 +27,6 @@ void WriteJsonError(Output& out, const std::string& prefix, std::string_view pro
 /// and what the search of a volume saw.
 void WriteJson(Output& out, const std::string& prefix, const LogLocation& log);
 void WriteJson(Output& out, const VolumeRecord& volume);
+void WriteJson(Output& out, const ImageRecord& image);
 
 }  // namespace quenthar

@@ -76,6 +76,7 @@ void BeginBlock(Renderer& r, std::string_view heading) {
     r.out.Put("\n");
   }
   r.in_block = true;
+  r.in_image_block = false;
   r.out.Put("==> ");
   PutEscaped(r.out, heading);
   r.out.Put(" <==\n");
@@ -110,6 +111,74 @@ void Render(Renderer& r, const VolumeRecord& volume) {
       if (!(volume.search_failed || volume.encryption) || !volume.problem) return;
       BeginLog(r, volume.volume.Source());
       return WriteCsvError(r.out, r.source, *volume.problem, r.scratch, ToTerminal(r));
+  }
+}
+
+namespace {
+
+// "N KIND", and a comma before it after the first.
+void PutCount(Output& out, bool& first, std::uint64_t n, std::string_view kind) {
+  if (n == 0) return;
+  if (!first) out.Put(", ");
+  first = false;
+  out.PutUnsigned(n);
+  out.Put(" ");
+  out.Put(kind);
+}
+
+// "E01, 46137344 bytes; volumes: 4 found, 3 searched, 1 not searched (1
+// without a file system); logs: 3 (1 deleted, 0 in shadow copies)"
+void PutImageLine(Output& out, const ImageRecord& i) {
+  if (i.format) {
+    out.Put(*i.format);
+    out.Put(", ");
+  }
+  if (i.size) {
+    out.PutUnsigned(*i.size);
+    out.Put(" bytes; ");
+  }
+  out.Put("volumes: ");
+  out.PutUnsigned(i.volumes);
+  out.Put(" found, ");
+  out.PutUnsigned(i.searched);
+  out.Put(" searched, ");
+  out.PutUnsigned(i.not_searched);
+  out.Put(" not searched");
+  if (i.not_searched != 0) {
+    out.Put(" (");
+    bool first = true;
+    PutCount(out, first, i.encrypted, "encrypted");
+    PutCount(out, first, i.timed_out, "out of time");
+    PutCount(out, first, i.crashed, "crashed");
+    PutCount(out, first, i.damaged, "damaged");
+    PutCount(out, first, i.no_file_system, "without a file system");
+    PutCount(out, first, i.repeated, "repeated");
+    out.Put(")");
+  }
+  if (i.stores_searched != 0) {
+    out.Put(", ");
+    out.PutUnsigned(i.stores_searched);
+    out.Put(" of them shadow copies");
+  }
+  out.Put("; logs: ");
+  out.PutUnsigned(i.logs);
+  out.Put(" (");
+  out.PutUnsigned(i.deleted_logs);
+  out.Put(" deleted, ");
+  out.PutUnsigned(i.store_logs);
+  out.Put(" in shadow copies)\n");
+}
+
+}  // namespace
+
+void Render(Renderer& r, const ImageRecord& image) {
+  switch (r.form) {
+    case Form::kText:
+      if (!r.in_image_block) BeginBlock(r, image.image);
+      r.in_image_block = false;
+      return PutImageLine(r.out, image);
+    case Form::kJsonLines: return WriteJson(r.out, image);
+    case Form::kCsv: BeginLog(r, image.image); return WriteCsv(r.out, r.source, image, r.scratch);
   }
 }
 

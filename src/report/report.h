@@ -21,9 +21,10 @@ struct Renderer {
   // The log's text in the text form; kUtf8Escaped also makes CSV escape, for
   // a terminal.
   TextEncoding encoding = TextEncoding::kNarrow;
-  std::string source;     // the current log's source, rendered for the structured forms
-  std::string scratch;    // room to put a cell's text together
-  bool in_block = false;  // a block of an image's text report has begun
+  std::string source;           // the current log's source, rendered for the structured forms
+  std::string scratch;          // room to put a cell's text together
+  bool in_block = false;        // a block of an image's text report has begun
+  bool in_image_block = false;  // the block last begun is the image's own
 };
 
 /// Starts the run: the CSV header row.
@@ -60,6 +61,11 @@ void Render(Renderer& r, const LogLocation& log);
 /// one; in CSV, an error row of the volume only when its search itself failed
 /// or it stays locked.
 void Render(Renderer& r, const VolumeRecord& volume);
+
+/// What an image's search found, searched and did not: the `image` record in
+/// JSON Lines and CSV; in text, one line in a block of the image's own (the
+/// block its problem began, when it had one).
+void Render(Renderer& r, const ImageRecord& image);
 
 /// Walks the log's entries, rendering each, and then how the walk ended.
 void ReportEntries(Renderer& r, const LoadedLog& log);

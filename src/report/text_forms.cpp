@@ -89,7 +89,8 @@ void PutEscaped(Output& out, std::string_view utf8) {
   out.Commit(static_cast<std::size_t>(EncodeEscaped(utf8, at) - at));
 }
 
-void PutUtcTime(Output& out, std::int64_t seconds) {
+void PutMoment(Output& out, const Moment& moment) {
+  const std::int64_t seconds = moment.reading;
   // Days and the second of the day, then the civil date of the day count
   // (eras of 400 years, March first, so that leap days come last).
   std::int64_t days = seconds / 86400;
@@ -117,7 +118,18 @@ void PutUtcTime(Output& out, std::int64_t seconds) {
     out.Put(kSeparators.substr(i, 1));
     out.PutZeroFilled(static_cast<std::uint32_t>(parts[i]), 2);
   }
-  out.Put("Z");
+  switch (moment.zone) {
+    case Moment::Zone::kUtc: return out.Put("Z");
+    case Moment::Zone::kUnknown: return;
+    case Moment::Zone::kOffset: {
+      const std::int32_t minutes = (moment.offset < 0 ? -moment.offset : moment.offset) / 60;
+      out.Put(moment.offset < 0 ? "-" : "+");
+      out.PutZeroFilled(static_cast<std::uint32_t>(minutes / 60), 2);
+      out.Put(":");
+      out.PutZeroFilled(static_cast<std::uint32_t>(minutes % 60), 2);
+      return;
+    }
+  }
 }
 
 void PutIsoTimestamp(Output& out, const InitPayload& date_time) {

@@ -7,6 +7,7 @@
 #include <optional>
 #include <string_view>
 
+#include "log/image_records.h"
 #include "log/payloads.h"
 #include "log/records.h"
 #include "platform/platform.h"
@@ -41,9 +42,10 @@ std::optional<std::string_view> ToNarrowText(const Utf16View& text, char* scratc
 /// zero-filled numbers as the report's "%4.4d-%2.2d-%2.2d %2.2d:%2.2d:%2.2d".
 void PutIsoTimestamp(Output& out, const InitPayload& date_time);
 
-/// A moment in UTC, seconds since 1970, as "YYYY-MM-DDThh:mm:ssZ" (the
-/// proleptic Gregorian calendar, any year the count reaches).
-void PutUtcTime(Output& out, std::int64_t seconds);
+/// A moment as "YYYY-MM-DDThh:mm:ss" (the proleptic Gregorian calendar, any
+/// year the count reaches), then "Z" for UTC, "+hh:mm" for a known offset,
+/// nothing for a local time of a zone not known.
+void PutMoment(Output& out, const Moment& moment);
 
 /// How the report writes the log's text: narrow, as a file or pipe gets it,
 /// or, for a terminal (a console on Windows), UTF-8 with every control

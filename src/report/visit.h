@@ -2,7 +2,7 @@
 // for the form that renders it: JSON Lines and CSV differ only in how a
 // field is written. A form has, for a key and a value:
 //   Unsigned, Signed, Boolean, Guid, Timestamp (a LogInit's date and time),
-//   UtcTime (seconds since 1970),
+//   Time (a Moment),
 //   Hex (bytes), Name (a fixed word), Text (UTF-8 of the program's own, or
 //   the log's UTF-16), TextList (the strings of an ID 50 payload), Null, and
 //   Nulls(first, last) for the payload keys from first to last.
@@ -114,22 +114,32 @@ void OptionalText(Form& f, Key key, const std::optional<std::string>& text) {
   }
 }
 
+template <typename Form>
+void OptionalTime(Form& f, Key key, const std::optional<Moment>& moment) {
+  if (moment) {
+    f.Time(key, *moment);
+  } else {
+    f.Null(key);
+  }
+}
+
+template <typename Form>
+void OptionalUnsigned(Form& f, Key key, const std::optional<std::uint64_t>& value) {
+  if (value) {
+    f.Unsigned(key, *value);
+  } else {
+    f.Null(key);
+  }
+}
+
 // The keys every image record has after source and record.
 template <typename Form>
 void VisitPlace(Form& f, const VolumePlace& place) {
   f.Text(Key::kImage, std::string_view(place.image));
   f.Unsigned(Key::kPartitionOffset, place.partition_offset);
   OptionalText(f, Key::kPartition, place.partition);
-  if (place.store) {
-    f.Unsigned(Key::kStore, *place.store);
-  } else {
-    f.Null(Key::kStore);
-  }
-  if (place.store_created) {
-    f.UtcTime(Key::kStoreCreated, *place.store_created);
-  } else {
-    f.Null(Key::kStoreCreated);
-  }
+  OptionalUnsigned(f, Key::kStore, place.store);
+  OptionalTime(f, Key::kStoreCreated, place.store_created);
   OptionalText(f, Key::kFileSystem, place.file_system);
 }
 
@@ -145,6 +155,10 @@ void VisitLog(Form& f, const LogLocation& l) {
   } else {
     f.Null(Key::kSha256);
   }
+  OptionalTime(f, Key::kFileCreated, l.times.created);
+  OptionalTime(f, Key::kFileModified, l.times.modified);
+  OptionalTime(f, Key::kFileAccessed, l.times.accessed);
+  OptionalTime(f, Key::kFileChanged, l.times.changed);
   OptionalText(f, Key::kSameAs, l.same_as);
 }
 
@@ -161,6 +175,30 @@ void VisitVolume(Form& f, const VolumeRecord& v) {
   f.Unsigned(Key::kCandidates, v.candidates);
   f.Unsigned(Key::kLogs, v.logs);
   OptionalText(f, Key::kProblem, v.problem);
+}
+
+template <typename Form>
+void VisitImage(Form& f, const ImageRecord& i) {
+  if (i.format) {
+    f.Name(Key::kFormat, *i.format);
+  } else {
+    f.Null(Key::kFormat);
+  }
+  OptionalUnsigned(f, Key::kImageSize, i.size);
+  f.Unsigned(Key::kVolumes, i.volumes);
+  f.Unsigned(Key::kVolumesSearched, i.searched);
+  f.Unsigned(Key::kVolumesNotSearched, i.not_searched);
+  f.Unsigned(Key::kEncrypted, i.encrypted);
+  f.Unsigned(Key::kTimedOut, i.timed_out);
+  f.Unsigned(Key::kCrashed, i.crashed);
+  f.Unsigned(Key::kDamaged, i.damaged);
+  f.Unsigned(Key::kNoFileSystem, i.no_file_system);
+  f.Unsigned(Key::kRepeated, i.repeated);
+  f.Unsigned(Key::kStoresSearched, i.stores_searched);
+  f.Unsigned(Key::kLogs, i.logs);
+  f.Unsigned(Key::kDeletedLogs, i.deleted_logs);
+  f.Unsigned(Key::kStoreLogs, i.store_logs);
+  f.Unsigned(Key::kMilliseconds, i.milliseconds);
 }
 
 template <typename Form>

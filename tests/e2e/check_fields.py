@@ -22,7 +22,7 @@ def value_of(prop, defs):
     if "$ref" in prop:
         name = prop["$ref"].rsplit("/", 1)[1]
         return {"source": "text", "offset": "unsigned", "u32": "unsigned", "i32": "signed",
-                "guid": "guid", "timestamp": "timestamp", "utc_time": "utc_time"}[name], nullable
+                "guid": "guid", "timestamp": "timestamp", "time": "time"}[name], nullable
     if "const" in prop:
         return "name", nullable
     if "enum" in prop:

@@ -108,7 +108,7 @@ def csv_columns():
     in the order they first come, with payload last."""
     defs = load_schema()["$defs"]
     columns = []
-    for kind in ("entry", "header", "end", "error", "copy"):
+    for kind in ("entry", "header", "end", "error", "copy", "image"):
         columns += [key for key in defs[kind]["required"] if key not in columns and key != "payload"]
     return columns + ["payload"]
 

@@ -33,6 +33,10 @@ sys.path.insert(0, os.path.join(SOURCE, "tests", "e2e"))
 from run_case import record_validator  # noqa: E402  the schema check of every JSON case
 MIB = 1 << 20
 SECTOR = 512
+# The CSV columns after `problem`.
+CSV_TAIL = 23
+# No log in an image whose only volume could not be searched.
+NOT_ALL_SEARCHED = "No log found in the volumes searched; 1 of 1 volumes could not be searched"
 # The file-system tools live in the administrator's folders, which a user's
 # PATH leaves out on Debian.
 os.environ["PATH"] += os.pathsep + os.pathsep.join(("/usr/sbin", "/sbin"))
@@ -64,7 +68,10 @@ class Checker:
             arguments = ["--no-sandbox", *arguments]
         return [*self.emulator, self.args.tool, *arguments]
 
-    def run(self, *arguments, cwd=None):
+    def run(self, *arguments, cwd=None, account=False):
+        """The status and output of a run. The account that ends each image is
+        checked against the records before it and, unless `account`, left out
+        of what is returned."""
         result = subprocess.run(self.command(arguments), cwd=cwd or self.work, env=self.env(),
                                 stdout=subprocess.PIPE, stderr=subprocess.PIPE, timeout=120)
         out = result.stdout.decode("utf-8")
@@ -72,7 +79,47 @@ class Checker:
             out = out.replace("\r\n", "\n")  # the text report's line ends there
         if "--json" in arguments:
             self.check_records(out)
+        if "--image" in arguments and not account:
+            out = self.without_accounts(out, "--json" in arguments, "--csv" in arguments)
         return result.returncode, out
+
+    def without_accounts(self, out, json_lines, csv_rows):
+        """The output without the images' accounts, each checked first: one an
+        image, its counts those of the records before it."""
+        if json_lines:
+            kept, volumes, logs = [], [], 0
+            for line in out.splitlines(keepends=True):
+                record = json.loads(line)
+                if record["record"] == "image":
+                    want = (len(volumes), sum(1 for v in volumes if v is None), logs)
+                    got = (record["volumes"], record["volumes_searched"], record["logs"])
+                    not_searched = sum(record[k] for k in ("encrypted", "timed_out", "crashed", "damaged",
+                                                           "no_file_system", "repeated"))
+                    if got != want or not_searched != record["volumes_not_searched"] or \
+                            record["volumes"] != record["volumes_searched"] + not_searched:
+                        self.failures.append(f"an account off its records: {line.strip()} (want {want})")
+                    volumes, logs = [], 0
+                    continue
+                if record["record"] == "volume":
+                    volumes.append(record["problem"])
+                elif record["record"] == "log":
+                    logs += 1
+                kept.append(line)
+            return "".join(kept)
+        if csv_rows:
+            lines = out.splitlines(keepends=True)
+            rows = [line for line in lines if re.match(r'^(?:"(?:[^"]|"")*"|[^,"]*),image,', line)]
+            if not rows:
+                self.failures.append("no image row in CSV")
+            return "".join(line for line in lines if line not in rows)
+        # In text an account is a block of its own, or the last line of its
+        # image's block; a block's separator cannot be told from a line end
+        # of the block before it, so what is left ends without one.
+        line = r"(?:[A-Za-z0-9 ]+, )?(?:\d+ bytes; )?volumes: \d+ found, [^\n]*; logs: \d+ \(\d+ deleted, \d+ in shadow copies\)\n"
+        if not re.search(line, out):
+            self.failures.append("no image account in text: " + out[-300:])
+        out = re.sub(r"\n*(?:^|\n)==> [^\n]* <==\n" + line, "\n", out)
+        return re.sub(line, "", out).rstrip("\n")
 
     def check_records(self, out):
         """Every JSON record matches the schema, with its keys in the schema's order."""
@@ -296,9 +343,9 @@ def check_all(c, work, args):
     sh("mkfs.ext4", "-q", "-d", tree, ext)
     check_found_logs(c, "ext.img", [("@0:/ev\ufffdents.dat", esp_log)])
     fat_image(os.path.join(work, "nolog.img"), 40 * MIB, {"/other.dat": other})
-    c.expect("an image without a log", c.run("--image", "nolog.img"), (1, "==> nolog.img <==\nNo log found\n"))
+    c.expect("an image without a log", c.run("--image", "nolog.img"), (1, "==> nolog.img <==\nNo log found"))
     c.expect("an image without a log, CSV", c.run("--image", "--csv", "nolog.img")[1].splitlines()[1:],
-             ["nolog.img,error,,,,,,,,,,,,,,,,No log found,,,,,,,"])
+             ["nolog.img,error,,,,,,,,,,,,,,,,No log found" + "," * CSV_TAIL])
 
     # A hostile NTFS: two folders each other's parent. The log is found, under
     # /$OrphanFiles, and the run ends.
@@ -347,6 +394,8 @@ def check_found_logs(c, image, found):
                           and '"record":"volume"' not in line)
         elif form == "csv":
             out = "".join(out.splitlines(keepends=True)[1:])
+        else:
+            want = want.rstrip("\n")  # as the account left it (Checker.run)
         c.expect(f"{image} in {form}", (status, out), (0, want))
 
 
@@ -363,21 +412,35 @@ def check_bad_images(c, work, disk, esp):
     with open(os.path.join(work, "noimage.raw"), "wb") as f:
         f.write(os.urandom(MIB))
     for name in ("missing.raw", "adir", "fifo"):
-        c.expect(f"--image {name}", c.run("--image", name), (1, f"==> {name} <==\ncan't open input file\n"))
+        c.expect(f"--image {name}", c.run("--image", name), (1, f"==> {name} <==\ncan't open input file"))
     c.expect("--image --json of a missing image", c.run("--image", "--json", "missing.raw"),
              (1, '{"source":"missing.raw","record":"error","problem":"can\'t open input file"}\n'))
     for name in ("empty.raw", "noimage.raw"):
         status, out = c.run("--image", name)
-        c.expect(f"--image {name}", (status, out.endswith(f"==> {name} <==\nNo log found\n")), (1, True))
+        c.expect(f"--image {name}", (status, f"==> {name} <==\nNo log found" in out), (1, True))
 
     # A split E01 with a middle segment missing, and an E01 cut short.
     os.rename(os.path.join(work, "e01", "disk.E05"), os.path.join(work, "disk.E05"))
     status, out = c.run("--image", "e01/disk.E01")
     c.expect("an E01 set without a segment", (status, "missing or damaged" in out), (1, True))
+    # An E01 whose first segment is cut short: the rest reads as missing.
     with open(os.path.join(work, "e01", "disk.E01"), "r+b") as f:
         f.truncate(MIB)
     status, out = c.run("--image", "e01/disk.E01")
-    c.expect("an E01 cut short", (status, out.endswith("No log found\n")), (1, True))
+    c.expect("an E01 cut short", (status, "missing or damaged" in out), (1, True))
+    # Cut shorter, an E01 and a VMDK are damaged, and never read as raw bytes.
+    with open(os.path.join(SOURCE, "examples", "disk.E01"), "rb") as f:
+        example = f.read()
+    with open(os.path.join(work, "cut.E01"), "wb") as f:
+        f.write(example[:len(example) - 1000])
+    shutil.copy(os.path.join(work, "disk.vmdk"), os.path.join(work, "cut.vmdk"))
+    with open(os.path.join(work, "cut.vmdk"), "r+b") as f:
+        f.truncate(os.path.getsize(os.path.join(work, "disk.vmdk")) // 2)
+    for name in ("cut.E01", "cut.vmdk"):
+        status, out = c.run("--image", "--json", name, account=True)
+        records = [json.loads(line) for line in out.splitlines()]
+        c.expect(f"{name}, cut short", (status, [(r["record"], r.get("problem", "")[:36]) for r in records]),
+                 (1, [("error", "The image is damaged or incomplete: "), ("image", "")]))
 
     # A file system cut short inside a log: its header is read, the rest not.
     with open(esp, "rb") as f:
@@ -405,7 +468,7 @@ def check_bad_images(c, work, disk, esp):
     status, out = c.run("--image", "mbr.raw")
     headings = [line for line in out.splitlines() if line.startswith("==>")]
     c.expect("an MBR with a partition past the end", (status, headings, out.endswith(
-        "Partition starts past the end of the image\n")),
+        "Partition starts past the end of the image")),
              (1, ["==> mbr.raw@1048576:/EFI/_ld.dat (deleted, entry 23) <==",
                   "==> mbr.raw@1048576:/EFI/Boot/events.dat <==",
                   "==> mbr.raw@102400000 <=="], True))
@@ -438,7 +501,7 @@ def contained_want(c, form, good, failed, volume_problem, image_problem):
         return (alone[0] + volume + f'{{"source":"{failed}","record":"error","problem":"{image_problem}"}}\n'
                 + alone[1])
     blank = "," * 16
-    tail = "," * 7  # the columns after problem
+    tail = "," * CSV_TAIL
     volume = f"{failed}@0,error{blank}{volume_problem}{tail}\r\n" if volume_problem else ""
     rows = [a.split("\r\n", 1)[1] for a in alone]
     return (alone[0] + volume + f"{failed},error{blank}{image_problem}{tail}\r\n" + rows[1])
@@ -489,7 +552,7 @@ def check_contained(c, work, args):
         status, out = c.run("--image", *options, "--time-limit", "2", good[0], "stall.img", good[1])
         c.expect(f"a search that stalls, in {form}", (status, out),
                  (1, contained_want(c, form, good, "stall.img",
-                                    "The search of this volume took longer than 2 s", "No log found")))
+                                    "The search of this volume took longer than 2 s", NOT_ALL_SEARCHED)))
 
     # A disk whose first volume stalls: the volume after it is still searched.
     disk = os.path.join(work, "stalling.raw")
@@ -538,21 +601,22 @@ def check_contained(c, work, args):
             c.check_records(out)
         if c.windows and form == "text":
             out = out.replace("\r\n", "\n")
+        out = c.without_accounts(out, form == "json", form == "csv")
         crash = "signal 11"
         if c.windows:  # the code Wine gives the signal
             code = re.search(r"crashed \(exception (0x[0-9A-F]{8})\)", out)
             crash = f"exception {code.group(1) if code else '(none)'}"
         c.expect(f"a worker that crashed, in {form}", (tool.returncode, out),
                  (1, contained_want(c, form, good, "stall.img",
-                                    f"The search of this volume crashed ({crash})", "No log found")))
+                                    f"The search of this volume crashed ({crash})", NOT_ALL_SEARCHED)))
 
     # A limit that leaves no memory: the image's search fails, and says why.
     if not args.sanitized and not args.emulator:  # qemu and Wine do not enforce it
         problem = "The search of this image ran out of memory (--memory-limit 1 MiB)"
         for form, options, want in (
-                ("text", [], f"==> disk.raw <==\n{problem}\n"),
+                ("text", [], f"==> disk.raw <==\n{problem}"),
                 ("json", ["--json"], f'{{"source":"disk.raw","record":"error","problem":"{problem}"}}\n'),
-                ("csv", ["--csv"], f"disk.raw,error{',' * 16}{problem}{',' * 7}\r\n")):
+                ("csv", ["--csv"], f"disk.raw,error{',' * 16}{problem}{',' * CSV_TAIL}\r\n")):
             status, out = c.run("--image", *options, "--memory-limit", "1", "disk.raw")
             if form == "csv":
                 out = out.split("\r\n", 1)[1]
@@ -643,7 +707,7 @@ def check_bounded(c, work):
         tool.kill()
         tool.wait()
     with open(os.path.join(work, "killed.jsonl"), encoding="utf-8") as f:
-        c.expect("a batch killed while it waits", f.read(), alone)
+        c.expect("a batch killed while it waits", c.without_accounts(f.read(), True, False), alone)
 
 
 def check_terminal(c, work, args):
@@ -724,12 +788,13 @@ u16 0
     shutil.copy(log, os.path.join(run_dir, "log.bin"))
     report = run("log.bin", cwd=run_dir)[1].decode("latin-1")
     status, text = run("--image", "terminal.img")
-    c.expect("terminal.img in text", (status, text.decode("latin-1")),
-             (0, joined_text([f"==> {escaped(source)} <==\n{report}" for source in sources])))
+    c.expect("terminal.img in text", (status, c.without_accounts(text.decode("latin-1"), False, False)),
+             (0, joined_text([f"==> {escaped(source)} <==\n{report}" for source in sources]).rstrip("\n")))
     if not c.windows:  # there the log's text is in the code page
         c.expect("the log's text exact in a redirected report", text.count(path.encode()), 2)
-    c.expect("an image's own heading", run("--image", "gone\x1b[2J\x07\u009b.img"),
-             (1, b"==> gone\\x1b[2J\\x07\\u009b.img <==\ncan't open input file\n"))
+    c.expect("an image's own heading, and its account in its block", run("--image", "gone\x1b[2J\x07\u009b.img"),
+             (1, b"==> gone\\x1b[2J\\x07\\u009b.img <==\ncan't open input file\n"
+                 b"volumes: 0 found, 0 searched, 0 not searched; logs: 0 (0 deleted, 0 in shadow copies)\n"))
 
     # CSV: every value exact.
     status, table = run("--image", "--csv", "terminal.img")
@@ -787,12 +852,15 @@ u16 0
              (status, steering(shown), shown.count(b"\r"), shown.decode("utf-8", "replace")),
              (0, [], 0, text.decode("utf-8").replace(path, escaped(path)).replace(string, escaped(string))))
     status, shown = on_terminal("--image", "--json", "terminal.img")
-    c.expect("terminal.img in JSON Lines, on a terminal", (status, shown), (0, json_lines))
+    timeless = [re.sub(rb'"milliseconds":\d+', b"", out) for out in (shown, json_lines)]
+    c.expect("terminal.img in JSON Lines, on a terminal", (status, timeless[0]), (0, timeless[1]))
     status, shown = on_terminal("--image", "--csv", "terminal.img")
     c.expect("terminal.img in CSV, on a terminal",
              (status, steering(shown), shown.count(b"\r"), shown.count(b"\r\n"),
-              list(csv.reader(io.StringIO(shown.decode("utf-8", "replace"), newline="")))),
-             (0, [], len(rows), len(rows), [[escaped(cell) for cell in row] for row in rows]))
+              [row for row in csv.reader(io.StringIO(shown.decode("utf-8", "replace"), newline=""))
+               if row[at["record"]] != "image"]),
+             (0, [], len(rows), len(rows), [[escaped(cell) for cell in row] for row in rows
+                                           if row[at["record"]] != "image"]))
 
 
 def check_every_copy(c, work, args, disk, esp_log, sys_log):
@@ -833,7 +901,7 @@ def check_every_copy(c, work, args, disk, esp_log, sys_log):
     status, out = run("--image", "locked.raw")
     c.expect("a locked BitLocker volume, text", (status, out.split("\n==> ", 1)[1]),
              (1, f"locked.raw@{reserved_at} <==\nNo file system found\n\n"
-                 f"==> locked.raw@{volume_at} <==\n{locked}give its recovery password with --key-file\n"))
+                 f"==> locked.raw@{volume_at} <==\n{locked}give its recovery password with --key-file"))
     status, out = run("--image", "--json", "locked.raw")
     volume = [json.loads(line) for line in out.splitlines() if '"record":"volume"' in line][-1]
     c.expect("a locked BitLocker volume, JSON",
@@ -866,12 +934,12 @@ def check_every_copy(c, work, args, disk, esp_log, sys_log):
              (0, ["bek.img@0:/Windows/events.dat"], [f"startup key ({key_name})"]))
     status, out = run("--image", "--key-file", other_key, "bek.img")
     c.expect("a BitLocker volume with another's startup key",
-             (status, f"{locked}none of the keys given opens it\n" in out), (1, True))
+             (status, f"{locked}none of the keys given opens it" in out), (1, True))
     # A volume still being encrypted, which the library refuses.
     ei.bitlocker_volume(archive, "bitlk-aes-xts-128-eow", None, os.path.join(work, "eow.img"), work)
     c.expect("a BitLocker volume the library refuses", run("--image", "eow.img"),
              (1, f"==> eow.img@0 <==\n{locked}this build cannot open it (its protector or cipher is not supported)\n"
-                 "\n==> eow.img <==\nNo log found\n"))
+                 "\n==> eow.img <==\nNo log found in the volumes searched; 1 of 1 volumes could not be searched"))
     # A recovery password or a password costs a key derivation, slow under
     # qemu (seven times) and under the sanitizers: there, these are left out.
     if args.sanitized or (c.emulator and not c.windows):
@@ -895,7 +963,7 @@ def check_every_copy(c, work, args, disk, esp_log, sys_log):
             c.expect(f"a BitLocker volume opened, {form}", (status, system_source in out), (0, True))
         status, out = run("--image", "--key-file", "wrong.txt", "locked.raw")
         c.expect("a BitLocker volume with a wrong key",
-                 (status, f"{locked}none of the keys given opens it\n" in out), (1, True))
+                 (status, f"{locked}none of the keys given opens it" in out), (1, True))
         cbc = ei.bitlocker_volume(archive, "bitlk-aes-cbc-128", ntfs, os.path.join(work, "cbc.img"), work)
         secrets.append(cbc.recovery_password)
         with open(os.path.join(work, "cbc.txt"), "w", encoding="utf-8") as f:
@@ -927,10 +995,10 @@ def check_every_copy(c, work, args, disk, esp_log, sys_log):
     c.expect("a store's copy has no records of its own",
              [r["record"] for r in records if r["source"] == store1], ["log"])
     status, out = run("--image", "vss.raw")
-    c.expect("a store's copy, text", (status, f"==> {store1} <==\nSame bytes as {live}\n" in out), (0, True))
+    c.expect("a store's copy, text", (status, f"==> {store1} <==\nSame bytes as {live}" in out), (0, True))
     status, out = run("--image", "--csv", "vss.raw")
     c.expect("a store's copy, CSV", [row for row in out.splitlines() if row.startswith(f"{store1},")],
-             [f"{store1},copy" + "," * 22 + f"{live},"])
+             [f"{store1},copy" + "," * 22 + f"{live}" + "," * 17])
     status, out = run("--image", "--json", "--no-shadow-copies", "vss.raw")
     c.expect("--no-shadow-copies", (status, [json.loads(line)["source"] for line in out.splitlines()
                                              if '"record":"volume"' in line]), (0, ["vss.raw@0"]))
@@ -946,7 +1014,7 @@ def check_every_copy(c, work, args, disk, esp_log, sys_log):
                  (want[0], want[1].replace('"base.raw', '"' + name)))
     os.rename(os.path.join(work, "base.qcow2"), os.path.join(work, "gone.qcow2"))
     c.expect("a backing file missing", c.run("--image", "top.qcow2"),
-             (1, "==> top.qcow2 <==\nThe image's backing file base.qcow2 is missing\n"))
+             (1, "==> top.qcow2 <==\nThe image's backing file base.qcow2 is missing"))
 
     for secret in secrets:
         if any(secret in out or secret.lower() in out.lower() for out in outputs):

@@ -48,7 +48,7 @@ MIB = 1 << 20
 FAILURE = re.compile(r"The search of this (volume|image) (crashed \(signal \d+\)|took longer than|"
                      r"was stopped by the sandbox|sent data that does not hold together|failed|"
                      r"cannot be sandboxed|ran out of memory)")
-RECORDS = {"header", "entry", "end", "error", "log", "volume"}
+RECORDS = {"header", "entry", "end", "error", "log", "volume", "image"}
 
 
 def build_seeds(work, args):

@@ -9,7 +9,7 @@
 int main() {
   using quenthar::Value;
   constexpr const char* kValues[] = {"text", "name",      "unsigned", "signed", "boolean",
-                                     "guid", "timestamp", "utc_time", "hex",    "text_list"};
+                                     "guid", "timestamp", "time",     "hex",    "text_list"};
   for (const quenthar::RecordKind& kind : quenthar::kRecordKinds) {
     for (const quenthar::Field& f : kind.fields) {
       const std::string name(quenthar::kKeyNames[quenthar::Index(f.key)]);

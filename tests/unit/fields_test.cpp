@@ -26,7 +26,7 @@ struct RecordingForm {
   void Boolean(Key k, bool /*v*/) { Put(k, Value::kBoolean); }
   void Guid(Key k, const quenthar::Guid& /*g*/) { Put(k, Value::kGuid); }
   void Timestamp(Key k, const InitPayload& /*p*/) { Put(k, Value::kTimestamp); }
-  void UtcTime(Key k, std::int64_t /*seconds*/) { Put(k, Value::kUtcTime); }
+  void Time(Key k, const Moment& /*moment*/) { Put(k, Value::kTime); }
   void Hex(Key k, const std::uint8_t* /*p*/, std::size_t /*n*/) { Put(k, Value::kHex); }
   void Name(Key k, std::string_view /*name*/) { Put(k, Value::kName); }
   void Text(Key k, std::string_view /*text*/) { Put(k, Value::kText); }
@@ -62,7 +62,8 @@ TEST(Fields, EveryVisitWalksItsKindsFieldsInOrder) {
   log.volume.file_system = "ntfs";
   LogLocation copy = log;
   copy.volume.store = 2;
-  copy.volume.store_created = 1386052668;
+  copy.volume.store_created = Moment{1386052668};
+  copy.times.modified = Moment{1386052000, Moment::Zone::kOffset, 3600};
   copy.same_as = "disk.img@0:/Windows/events.dat";
   VolumeRecord volume;
   volume.problem = "No file system found";
@@ -97,6 +98,7 @@ TEST(Fields, EveryVisitWalksItsKindsFieldsInOrder) {
       {"an unlocked store", Kind::kVolume,
        visited([&unlocked](RecordingForm& f) { VisitVolume(f, unlocked); })},
       {"a copy's CSV row", Kind::kCopy, visited([&copy](RecordingForm& f) { VisitCopy(f, copy); })},
+      {"image", Kind::kImage, visited([](RecordingForm& f) { VisitImage(f, ImageRecord{}); })},
   };
   for (const Case& c : cases) {
     const std::span<const Field> fields = KindOf(c.kind).fields.subspan(2);

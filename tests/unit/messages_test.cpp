@@ -53,18 +53,27 @@ TEST(Messages, EachKindComesBackAsItWent) {
                              {"base.qcow2"}});
   ExpectRoundTrip(SandboxRefusedMessage{"seccomp: Invalid argument"});
   ExpectRoundTrip(ImageNotOpenedMessage{NotOpened::kCannotOpen, "Permission denied"});
-  ExpectRoundTrip(ImageOpenedMessage{0x123456789AULL});
+  ExpectRoundTrip(ImageOpenedMessage{0x123456789AULL, "E01"});
   ExpectRoundTrip(ImageIncompleteMessage{});
   ExpectRoundTrip(VolumeListedMessage{nested, "Basic data partition", std::nullopt, false,
-                                      130305441090000000ULL});
-  ExpectRoundTrip(VolumeListedMessage{{512, {}}, std::nullopt, "No file system found", true, {}});
+                                      NotSearched::kNo, 130305441090000000ULL});
+  ExpectRoundTrip(VolumeListedMessage{
+      {512, {}}, std::nullopt, "No file system found", true, NotSearched::kNoFileSystem, {}});
   ExpectRoundTrip(BackingFileMessage{"base.qcow2"});
   ExpectRoundTrip(EncryptionMessage{3});
   ExpectRoundTrip(EncryptionMessage{std::nullopt});
+  ExpectRoundTrip(ProgressMessage{4096});
   ExpectRoundTrip(ListingDoneMessage{});
   ExpectRoundTrip(FileSystemMessage{"ntfs"});
-  ExpectRoundTrip(LogFoundMessage{"/EFI/Boot/événements.dat", 66, false, 65536, {1, 2, 3}});
-  ExpectRoundTrip(VolumeSearchedMessage{7, 2, 1, "A file of a log's length cannot be read", true});
+  ExpectRoundTrip(
+      LogFoundMessage{"/EFI/Boot/événements.dat",
+                      66,
+                      false,
+                      65536,
+                      {1, 2, 3},
+                      {Moment{1}, std::nullopt, Moment{3, Moment::Zone::kUnknown, 0}, Moment{-4}}});
+  ExpectRoundTrip(VolumeSearchedMessage{7, 2, 1, "A file of a log's length cannot be read", true,
+                                        NotSearched::kDamaged});
 }
 
 TEST(FrameBuffer, RefusesAnEmptyFrameAndOneTooLong) {
@@ -114,7 +123,7 @@ TEST(MessageReader, RefusesWhatDoesNotHoldTogether) {
   bool v = false;
   EXPECT_FALSE(r.Flag(v));
   // A message with bytes left over is none.
-  std::vector<std::uint8_t> frame = Frame(ImageOpenedMessage{1});
+  std::vector<std::uint8_t> frame = Frame(ImageOpenedMessage{1, "raw"});
   frame.push_back(0);
   frame[0] = static_cast<std::uint8_t>(frame[0] + 1);
   FrameBuffer b;
@@ -165,7 +174,9 @@ Seen Search(std::vector<Script> workers) {
                               if (v.volume.store)
                                 volume += "(store " + std::to_string(*v.volume.store) + ") ";
                               seen.volumes.push_back(volume + v.problem.value_or(""));
-                            }};
+                            },
+                            {},
+                            {}};
   std::size_t next = 0;
   const WorkerRunner run = [&](const SearchOptions&, const JobMessage& job, Duration&,
                                const OnMessage& on_message) -> WorkerOutcome {
@@ -192,9 +203,10 @@ const std::string kBroken = "The search of this volume sent data that does not h
 const std::string kImageBroken = "The search of this image sent data that does not hold together";
 
 Frames Listing(std::initializer_list<std::uint64_t> offsets) {
-  Frames f{Frame(ImageOpenedMessage{1u << 20})};
+  Frames f{Frame(ImageOpenedMessage{1u << 20, "raw"})};
   for (const std::uint64_t offset : offsets) {
-    f.push_back(Frame(VolumeListedMessage{{offset, {}}, std::nullopt, std::nullopt, false, {}}));
+    f.push_back(Frame(VolumeListedMessage{
+        {offset, {}}, std::nullopt, std::nullopt, false, NotSearched::kNo, {}}));
   }
   f.push_back(Frame(ListingDoneMessage{}));
   return f;
@@ -211,11 +223,11 @@ Frames operator+(Frames a, std::vector<std::uint8_t> frame) {
 }
 
 Frames Searched(std::uint64_t logs = 0) {
-  return {Frame(VolumeSearchedMessage{logs, logs, logs, std::nullopt, false})};
+  return {Frame(VolumeSearchedMessage{logs, logs, logs, std::nullopt, false, NotSearched::kNo})};
 }
 
 Frames OneLog(std::uint64_t address) {
-  return {Frame(LogFoundMessage{"/a.dat", address, true, 65536, LogBytes()})};
+  return {Frame(LogFoundMessage{"/a.dat", address, true, 65536, LogBytes(), {}})};
 }
 
 // What a compromised worker may send, out of order or past its caps: each
@@ -233,21 +245,26 @@ TEST(ImageSearch, EndsWhatDoesNotHoldTogetherAndKeepsTheRest) {
   const std::string too_long(kMaxName + 1, 'x');
   const Case cases[] = {
       {"a volume before the image is opened",
-       {{Frame(VolumeListedMessage{{0, {}}, std::nullopt, std::nullopt, false, {}})}},
+       {{Frame(
+           VolumeListedMessage{{0, {}}, std::nullopt, std::nullopt, false, NotSearched::kNo, {}})}},
        {},
        kImageBroken,
        0},
       {"a log before its volume",
-       {Frames{Frame(ImageOpenedMessage{1u << 20})} + OneLog(5)},
+       {Frames{Frame(ImageOpenedMessage{1u << 20, "raw"})} + OneLog(5)},
        {},
        kImageBroken,
        0},
       {"a volume outside the image", {Listing({2u << 20})}, {}, kImageBroken, 0},
       {"the same volume to search twice", {Listing({512, 512})}, {}, kImageBroken, 0},
       {"a volume inside no volume in the listing",
-       {{Frame(ImageOpenedMessage{1u << 20}),
-         Frame(VolumeListedMessage{
-             {0, {{LayerKind::kStore, 1}}}, std::nullopt, std::nullopt, false, {}})}},
+       {{Frame(ImageOpenedMessage{1u << 20, "raw"}),
+         Frame(VolumeListedMessage{{0, {{LayerKind::kStore, 1}}},
+                                   std::nullopt,
+                                   std::nullopt,
+                                   false,
+                                   NotSearched::kNo,
+                                   {}})}},
        {},
        kImageBroken,
        0},
@@ -275,21 +292,28 @@ TEST(ImageSearch, EndsWhatDoesNotHoldTogetherAndKeepsTheRest) {
        1},
       {"a log without its signature",
        {Listing({0}) +
-        Frames{Frame(LogFoundMessage{"/a", 1, true, 65536, std::vector<std::uint8_t>(65536)})}},
+        Frames{Frame(LogFoundMessage{"/a", 1, true, 65536, std::vector<std::uint8_t>(65536), {}})}},
        {"0 " + kBroken},
        std::nullopt,
        0},
       {"a volume found inside another, not one layer deeper",
-       {Listing({0}) +
-        Frames{Frame(VolumeListedMessage{
-            {512, {{LayerKind::kStore, 1}}}, std::nullopt, std::nullopt, false, {}})}},
+       {Listing({0}) + Frames{Frame(VolumeListedMessage{{512, {{LayerKind::kStore, 1}}},
+                                                        std::nullopt,
+                                                        std::nullopt,
+                                                        false,
+                                                        NotSearched::kNo,
+                                                        {}})}},
        {"0 " + kBroken},
        std::nullopt,
        0},
       {"a store found in a file system joins the listing after its volume",
        {Listing({0, 512}) + Frame(FileSystemMessage{"ntfs"}) +
-        Frames{Frame(VolumeListedMessage{
-            {0, {{LayerKind::kStore, 1}}}, std::nullopt, std::nullopt, false, {}})} +
+        Frames{Frame(VolumeListedMessage{{0, {{LayerKind::kStore, 1}}},
+                                         std::nullopt,
+                                         std::nullopt,
+                                         false,
+                                         NotSearched::kNo,
+                                         {}})} +
         Searched() + Searched() + Searched()},
        {"0 ", "0 (store 1) ", "512 "},
        std::nullopt,
@@ -345,20 +369,21 @@ TEST(ImageSearch, AFloodKeepsMemoryBounded) {
           return frame;
         }
         ++address;
-        if (address <= kLogs) return Frame(LogFoundMessage{path, address, true, 67584, bytes});
+        if (address <= kLogs) return Frame(LogFoundMessage{path, address, true, 67584, bytes, {}});
         if (address == kLogs + 1)
-          return Frame(VolumeSearchedMessage{kLogs, kLogs, kLogs, {}, false});
+          return Frame(VolumeSearchedMessage{kLogs, kLogs, kLogs, {}, false, NotSearched::kNo});
         return std::nullopt;
       }});
   EXPECT_EQ(logs.logs, kLogs);
   EXPECT_EQ(logs.volumes, (std::vector<std::string>{"0 "}));
 
   const Seen listed = Search({[offset = std::uint64_t{0}]() mutable {
-    return std::optional(offset++ == 0 ? Frame(ImageOpenedMessage{1u << 20})
+    return std::optional(offset++ == 0 ? Frame(ImageOpenedMessage{1u << 20, "raw"})
                                        : Frame(VolumeListedMessage{{offset, {}},
                                                                    std::string(kMaxName, 'd'),
                                                                    std::string(kMaxProblem, 'p'),
                                                                    true,
+                                                                   NotSearched::kDamaged,
                                                                    {}}));
   }});
   EXPECT_EQ(listed.result.failure, kImageBroken);

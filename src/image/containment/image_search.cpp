@@ -25,6 +25,7 @@ struct ListedVolume {
   VolumePlace place;
   std::optional<std::string> problem;  // not searched, for this reason
   bool failed = false;
+  NotSearched kind = NotSearched::kNo;
 };
 
 // The volumes of an image, as its workers list them: the listing worker's,
@@ -45,7 +46,7 @@ class Volumes {
     }
     text_ += m.partition.value_or("").size() + m.problem.value_or("").size();
     if (list_.size() == kMaxVolumes || text_ > kMaxListingText) return false;
-    ListedVolume v{std::move(m.chain), {}, std::move(m.problem), m.failed};
+    ListedVolume v{std::move(m.chain), {}, std::move(m.problem), m.failed, m.kind};
     v.place.image = image_;
     v.place.partition_offset = v.chain.offset;
     v.place.partition = parent != nullptr ? parent->place.partition : std::move(m.partition);
@@ -55,7 +56,8 @@ class Volumes {
     // A store's creation, from a FILETIME (100 ns since 1601) to seconds
     // since 1970.
     if (v.place.store && m.created) {
-      v.place.store_created = static_cast<std::int64_t>(*m.created / 10000000) - 11644473600LL;
+      v.place.store_created =
+          Moment{static_cast<std::int64_t>(*m.created / 10000000) - 11644473600LL};
     }
     list_.insert(list_.begin() + static_cast<std::ptrdiff_t>(at), std::move(v));
     return true;
@@ -102,6 +104,7 @@ class Listing {
         if (opened_ || not_opened_ || !opened) return Verdict::kBroken;
         opened_ = true;
         size_ = opened->size;
+        format_ = opened->format;
         return Verdict::kMore;
       }
       case MessageKind::kImageIncomplete:
@@ -137,6 +140,7 @@ class Listing {
   }
   [[nodiscard]] bool Incomplete() const { return incomplete_; }
   [[nodiscard]] std::uint64_t ImageSize() const { return size_; }
+  [[nodiscard]] const std::string& Format() const { return format_; }
 
  private:
   Volumes& volumes_;
@@ -145,6 +149,7 @@ class Listing {
   std::optional<BackingFileMessage> backing_file_;
   bool incomplete_ = false;
   std::uint64_t size_ = 0;
+  std::string format_;
 };
 
 // A found log's bytes as a report loads them: after its header, as many as a
@@ -223,6 +228,12 @@ class VolumeCheck {
         std::optional<LogFoundMessage> log = DecodeAs<LogFoundMessage>(m);
         return log && TakeLog(std::move(*log)) ? Verdict::kMore : Verdict::kBroken;
       }
+      case MessageKind::kProgress: {
+        const std::optional<ProgressMessage> p = DecodeAs<ProgressMessage>(m);
+        if (!p || !record_.volume.file_system) return Verdict::kBroken;
+        if (context_.events.progress) context_.events.progress(p->files);
+        return Verdict::kMore;
+      }
       case MessageKind::kVolumeListed: {
         std::optional<VolumeListedMessage> inside = DecodeAs<VolumeListedMessage>(m);
         // One layer deeper than this volume, in it.
@@ -250,6 +261,7 @@ class VolumeCheck {
         record_.logs = seen->logs;
         record_.problem = seen->problem;
         record_.failed = seen->failed;
+        record_.not_searched = seen->kind;
         return Verdict::kLast;
       }
       default: return Verdict::kBroken;
@@ -258,12 +270,13 @@ class VolumeCheck {
 
   /// The volume record: what the worker sent, or, when it failed, the logs
   /// it had handed over and why it failed.
-  VolumeRecord Finish(std::optional<std::string> failure) {
+  VolumeRecord Finish(std::optional<std::string> failure, NotSearched kind) {
     if (failure) {
       record_.files = record_.candidates = record_.logs = logs_;
       record_.problem = std::move(failure);
       record_.failed = true;
       record_.search_failed = true;
+      record_.not_searched = kind;
     }
     return std::move(record_);
   }
@@ -294,6 +307,7 @@ class VolumeCheck {
     l.address = m.address;
     l.allocated = m.allocated;
     l.size = m.size;
+    l.times = m.times;
     if (whole) {
       l.sha256 = Sha256(m.bytes);
       if (!SameAsBefore(l)) found.loaded = LoadedBytes(m.bytes, *form, found.header);
@@ -354,6 +368,13 @@ std::string FailureText(const WorkerOutcome& o, const char* what, const SearchOp
   return search;
 }
 
+// The kind of a worker's failure.
+NotSearched KindOf(const WorkerOutcome& o) {
+  return o.end == WorkerEnd::kTimedOut || o.end == WorkerEnd::kImageTimedOut
+             ? NotSearched::kTimedOut
+             : NotSearched::kCrashed;
+}
+
 // A sentence as the second half of another.
 std::string Lowered(std::string text) {
   if (!text.empty()) text[0] = static_cast<char>(std::tolower(static_cast<unsigned char>(text[0])));
@@ -390,7 +411,7 @@ class ImageCheck {
                           &volumes_[next_]);
     });
     if (v != Verdict::kLast) return v;
-    Report(current_->Finish(std::nullopt));
+    Report(current_->Finish(std::nullopt, NotSearched::kNo));
     return Advance();
   }
 
@@ -400,9 +421,9 @@ class ImageCheck {
 
   /// After a worker failed: reports the volume it was at, and returns the
   /// volumes still to search (none: the search is over).
-  std::vector<VolumeChain> AfterFailure(std::string failure) {
+  std::vector<VolumeChain> AfterFailure(std::string failure, NotSearched kind) {
     if (!current_) return {};
-    Report(current_->Finish(std::move(failure)));
+    Report(current_->Finish(std::move(failure), kind));
     std::vector<VolumeChain> left;
     if (Advance() == Verdict::kLast) return left;
     for (std::size_t i = next_; i < volumes_.Size(); ++i) {
@@ -415,7 +436,7 @@ class ImageCheck {
   /// every one after it, those to search as not searched for `why`.
   void GiveUp(const std::string& why) {
     if (!current_) return;
-    Report(current_->Finish(why + "; this volume was not searched whole"));
+    Report(current_->Finish(why + "; this volume was not searched whole", NotSearched::kTimedOut));
     current_.reset();
     for (++next_; next_ < volumes_.Size(); ++next_) {
       const ListedVolume& v = volumes_[next_];
@@ -424,6 +445,7 @@ class ImageCheck {
       record.problem = v.problem.value_or("Not searched: " + Lowered(why));
       record.failed = v.failed || !v.problem;
       record.search_failed = !v.problem;
+      record.not_searched = v.problem ? v.kind : NotSearched::kTimedOut;
       Report(record);
     }
   }
@@ -447,10 +469,12 @@ class ImageCheck {
       record.volume = v.place;
       record.problem = v.problem;
       record.failed = v.failed;
+      record.not_searched = v.kind;
       Report(record);
     }
     if (next_ == volumes_.Size()) return Verdict::kLast;
     current_.emplace(volumes_[next_], context_);
+    if (context_.events.volume_begun) context_.events.volume_begun(volumes_[next_].place);
     return Verdict::kStep;
   }
 
@@ -564,6 +588,8 @@ SearchResult SearchImage(const std::string& name, const std::string& path,
     }
   }
   result.opened = true;
+  result.format = check->ListingSeen().Format();
+  result.size = check->ListingSeen().ImageSize();
   while (outcome.end != WorkerEnd::kFinished) {
     if (!check->Searching()) {
       // Every volume is reported: what failed came after the last.
@@ -576,7 +602,7 @@ SearchResult SearchImage(const std::string& name, const std::string& path,
       break;
     }
     job.list = false;
-    job.volumes = check->AfterFailure(FailureText(outcome, "volume", options));
+    job.volumes = check->AfterFailure(FailureText(outcome, "volume", options), KindOf(outcome));
     if (job.volumes.empty()) break;
     job.secrets = SecretsFor(job, options.keys);
     check->Given(job.secrets);

@@ -32,6 +32,10 @@ struct FoundLog {
 struct SearchEvents {
   std::function<void(const FoundLog&)> log;         // each log, in the order found
   std::function<void(const VolumeRecord&)> volume;  // each volume, after its logs
+  // Where the search is, as it goes: a volume begun, and the file entries
+  // looked at in it so far. Either may be left empty.
+  std::function<void(const VolumePlace&)> volume_begun;
+  std::function<void(std::uint64_t files)> progress;
 };
 
 struct SearchResult {
@@ -40,6 +44,8 @@ struct SearchResult {
   bool incomplete = false;             // segments of the image are missing or damaged
   std::optional<std::string> failure;  // why the image's volumes could not be listed
   std::uint64_t logs = 0;
+  std::string format;                 // as the worker found it, once the image opened
+  std::optional<std::uint64_t> size;  // in bytes, once the image opened
 };
 
 /// How a worker is run: RunWorker, or what a test puts in its place.
@@ -50,7 +56,7 @@ using WorkerRunner = std::function<WorkerOutcome(const SearchOptions&, const Job
 /// each worker under `limits`. Only a regular file or a block device is
 /// opened.
 SearchResult SearchImage(const std::string& name, const std::string& path,
-                         const SearchOptions& limits, const SearchEvents& events,
+                         const SearchOptions& options, const SearchEvents& events,
                          const WorkerRunner& run = RunWorker);
 
 }  // namespace quenthar::image

@@ -14,9 +14,38 @@ bool Starts(char c) { return (static_cast<unsigned char>(c) & 0xC0) != 0x80; }
 // The longest bytes a log found carries: the longer form, whole.
 constexpr auto kMaxLogBytes = static_cast<std::size_t>(kSystemLog.file_size);
 
-// Non-empty text, when there is any.
-bool OptionalProblem(MessageReader& r, std::optional<std::string>& problem) {
-  return r.OptionalText(problem, kMaxProblem) && !(problem && problem->empty());
+// Non-empty text, when there is any, and its kind: none without a problem,
+// one a worker can tell with one (time and crashes are the output
+// process's to tell).
+bool OptionalProblem(MessageReader& r, std::optional<std::string>& problem, NotSearched& kind) {
+  std::uint8_t k = 0;
+  if (!r.OptionalText(problem, kMaxProblem) || (problem && problem->empty()) || !r.U8(k))
+    return false;
+  kind = static_cast<NotSearched>(k);
+  return problem ? k != 0 && k <= static_cast<std::uint8_t>(NotSearched::kRepeated) : k == 0;
+}
+
+void EncodeProblem(MessageWriter& w, const std::optional<std::string>& problem, NotSearched kind) {
+  w.OptionalText(problem).U8(static_cast<std::uint8_t>(kind));
+}
+
+// A file's time: UTC, or a local time of a zone the worker cannot know.
+void EncodeTime(MessageWriter& w, const std::optional<Moment>& t) {
+  w.Flag(t.has_value());
+  if (t) w.U64(static_cast<std::uint64_t>(t->reading)).Flag(t->zone == Moment::Zone::kUnknown);
+}
+
+bool DecodeTime(MessageReader& r, std::optional<Moment>& t) {
+  bool present = false;
+  std::uint64_t reading = 0;
+  bool local = false;
+  t.reset();
+  if (!r.Flag(present)) return false;
+  if (!present) return true;
+  if (!r.U64(reading) || !r.Flag(local)) return false;
+  t = Moment{static_cast<std::int64_t>(reading),
+             local ? Moment::Zone::kUnknown : Moment::Zone::kUtc, 0};
+  return true;
 }
 
 void EncodeChain(MessageWriter& w, const VolumeChain& chain) {
@@ -223,13 +252,17 @@ bool ImageNotOpenedMessage::Decode(MessageReader& r) {
   return r.Text(error, kMaxProblem);
 }
 
-void ImageOpenedMessage::Encode(MessageWriter& w) const { w.U64(size); }
+void ImageOpenedMessage::Encode(MessageWriter& w) const { w.U64(size).Text(format); }
 
-bool ImageOpenedMessage::Decode(MessageReader& r) { return r.U64(size); }
+bool ImageOpenedMessage::Decode(MessageReader& r) {
+  return r.U64(size) && r.Text(format, kMaxName) && !format.empty();
+}
 
 void VolumeListedMessage::Encode(MessageWriter& w) const {
   EncodeChain(w, chain);
-  w.OptionalText(partition).OptionalText(problem).Flag(failed).Flag(created.has_value());
+  w.OptionalText(partition);
+  EncodeProblem(w, problem, kind);
+  w.Flag(failed).Flag(created.has_value());
   if (created) w.U64(*created);
 }
 
@@ -237,7 +270,7 @@ bool VolumeListedMessage::Decode(MessageReader& r) {
   bool has_created = false;
   // Only a volume that is not searched can be a failure.
   if (!DecodeChain(r, chain) || !r.OptionalText(partition, kMaxName) ||
-      !OptionalProblem(r, problem) || !r.Flag(failed) || (failed && !problem) ||
+      !OptionalProblem(r, problem, kind) || !r.Flag(failed) || (failed && !problem) ||
       !r.Flag(has_created)) {
     return false;
   }
@@ -277,21 +310,36 @@ bool FileSystemMessage::Decode(MessageReader& r) { return r.Text(type, kMaxName)
 
 void LogFoundMessage::Encode(MessageWriter& w) const {
   w.Text(path).U64(address).Flag(allocated).U64(size).Bytes(bytes);
+  for (const auto* t : {&times.created, &times.modified, &times.accessed, &times.changed}) {
+    EncodeTime(w, *t);
+  }
 }
 
 bool LogFoundMessage::Decode(MessageReader& r) {
-  return r.Text(path, kMaxPath) && r.U64(address) && r.Flag(allocated) && r.U64(size) &&
-         r.Bytes(bytes, kMaxLogBytes);
+  if (!r.Text(path, kMaxPath) || !r.U64(address) || !r.Flag(allocated) || !r.U64(size) ||
+      !r.Bytes(bytes, kMaxLogBytes)) {
+    return false;
+  }
+  for (auto* t : {&times.created, &times.modified, &times.accessed, &times.changed}) {
+    if (!DecodeTime(r, *t)) return false;
+  }
+  return true;
 }
 
 void VolumeSearchedMessage::Encode(MessageWriter& w) const {
-  w.U64(files).U64(candidates).U64(logs).OptionalText(problem).Flag(failed);
+  w.U64(files).U64(candidates).U64(logs);
+  EncodeProblem(w, problem, kind);
+  w.Flag(failed);
 }
 
 bool VolumeSearchedMessage::Decode(MessageReader& r) {
-  return r.U64(files) && r.U64(candidates) && r.U64(logs) && OptionalProblem(r, problem) &&
+  return r.U64(files) && r.U64(candidates) && r.U64(logs) && OptionalProblem(r, problem, kind) &&
          r.Flag(failed);
 }
+
+void ProgressMessage::Encode(MessageWriter& w) const { w.U64(files); }
+
+bool ProgressMessage::Decode(MessageReader& r) { return r.U64(files); }
 
 void FrameBuffer::Append(const std::uint8_t* p, std::size_t n) {
   // The frames taken so far are no longer needed.

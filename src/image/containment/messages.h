@@ -15,6 +15,7 @@
 #include <vector>
 
 #include "image/secrets.h"
+#include "log/image_records.h"
 
 namespace quenthar::image {
 
@@ -36,9 +37,11 @@ enum class MessageKind : std::uint8_t {
   // then for each volume to search, in the listing's order (a worker that
   // takes over after one that failed sends only these): its encryption, its
   // file system, its logs in address order, the volumes found inside it
-  // (which join the listing right after it), and what the search saw, last.
+  // (which join the listing right after it), and what the search saw, last;
+  // while it walks a file system, how far it has come.
   kEncryption,
   kFileSystem,
+  kProgress,
   kLogFound,
   kVolumeSearched,
 };
@@ -178,6 +181,7 @@ struct ImageNotOpenedMessage {
 struct ImageOpenedMessage {
   static constexpr MessageKind kKind = MessageKind::kImageOpened;
   std::uint64_t size = 0;  // in bytes
+  std::string format;      // raw, split raw, E01, VHD, VHDX, VMDK, QCOW2, AFF, disk
   void Encode(MessageWriter& w) const;
   bool Decode(MessageReader& r);
   bool operator==(const ImageOpenedMessage&) const = default;
@@ -198,6 +202,7 @@ struct VolumeListedMessage {
   std::optional<std::string> partition;  // the partition table's description
   std::optional<std::string> problem;    // not searched, for this reason
   bool failed = false;                   // the problem is a failure, not a fact
+  NotSearched kind = NotSearched::kNo;   // of the problem
   std::optional<std::uint64_t> created;  // a shadow-copy store's creation, a FILETIME
   void Encode(MessageWriter& w) const;
   bool Decode(MessageReader& r);
@@ -248,6 +253,7 @@ struct LogFoundMessage {
   bool allocated = true;
   std::uint64_t size = 0;
   std::vector<std::uint8_t> bytes;
+  FileTimes times;
   void Encode(MessageWriter& w) const;
   bool Decode(MessageReader& r);
   bool operator==(const LogFoundMessage&) const = default;
@@ -261,9 +267,19 @@ struct VolumeSearchedMessage {
   std::uint64_t logs = 0;
   std::optional<std::string> problem;
   bool failed = false;
+  NotSearched kind = NotSearched::kNo;  // of the problem
   void Encode(MessageWriter& w) const;
   bool Decode(MessageReader& r);
   bool operator==(const VolumeSearchedMessage&) const = default;
+};
+
+/// How many file entries the search of a volume has looked at so far.
+struct ProgressMessage {
+  static constexpr MessageKind kKind = MessageKind::kProgress;
+  std::uint64_t files = 0;
+  void Encode(MessageWriter& w) const;
+  bool Decode(MessageReader& r);
+  bool operator==(const ProgressMessage&) const = default;
 };
 
 /// A frame taken off the channel: its kind and its body.

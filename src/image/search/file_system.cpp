@@ -22,15 +22,22 @@ struct Candidate {
 };
 
 struct Walk {
+  const WorkerChannel& out;
   std::uint64_t files = 0;
   std::map<TSK_INUM_T, Candidate> candidates;  // in metadata-address order, each once
+
+  // Counts a file entry, and now and then says how far the walk has come.
+  void Looked() {
+    constexpr std::uint64_t kEvery = 4096;
+    if (++files % kEvery == 0) out.Send(ProgressMessage{files});
+  }
 };
 
 // NTFS: every metadata entry, allocated or not. Paths come afterwards from the
 // candidates' parent references, which costs far less than a directory walk.
 TSK_WALK_RET_ENUM OnMetadata(TSK_FS_FILE* file, void* context) {
   auto& walk = *static_cast<Walk*>(context);
-  ++walk.files;
+  walk.Looked();
   const TSK_FS_META* meta = file->meta;
   if (meta != nullptr && meta->type == TSK_FS_META_TYPE_REG && IsLogLength(meta->size)) {
     walk.candidates.emplace(meta->addr, Candidate{{}, (meta->flags & TSK_FS_META_FLAG_ALLOC) != 0});
@@ -42,7 +49,7 @@ TSK_WALK_RET_ENUM OnMetadata(TSK_FS_FILE* file, void* context) {
 // orphan pass.
 TSK_WALK_RET_ENUM OnName(TSK_FS_FILE* file, const char* parent, void* context) {
   auto& walk = *static_cast<Walk*>(context);
-  ++walk.files;
+  walk.Looked();
   const TSK_FS_META* meta = file->meta;
   if (meta == nullptr || file->name == nullptr || meta->type != TSK_FS_META_TYPE_REG ||
       !IsLogLength(meta->size)) {
@@ -131,6 +138,20 @@ HeaderVerdict CheckHeader(TSK_FS_FILE* file, const LogForm& form,
 void Unreadable(VolumeSearchedMessage& seen) {
   if (!seen.problem) seen.problem = "A file of a log's length cannot be read";
   seen.failed = true;
+  seen.kind = NotSearched::kDamaged;
+}
+
+// A file's times, as its file system keeps them (0: none kept).
+FileTimes TimesOf(const TSK_FS_META& meta, bool fat) {
+  // FAT keeps local wall-clock times, which the library turns into seconds
+  // in the worker's zone, UTC: the wall clock's reading, counted as UTC.
+  const auto kept = [fat](time_t t) -> std::optional<Moment> {
+    if (t == 0) return std::nullopt;
+    return Moment{static_cast<std::int64_t>(t), fat ? Moment::Zone::kUnknown : Moment::Zone::kUtc,
+                  0};
+  };
+  return {kept(meta.crtime), kept(meta.mtime), kept(meta.atime),
+          fat ? std::nullopt : kept(meta.ctime)};
 }
 
 // Sends the candidate when it is a log; true when it was one.
@@ -157,6 +178,7 @@ bool Examine(TSK_FS_INFO* fs, TSK_INUM_T address, const Candidate& candidate,
   log.address = address;
   log.allocated = candidate.allocated;
   log.size = static_cast<std::uint64_t>(form->file_size);
+  log.times = TimesOf(*file->meta, TSK_FS_TYPE_ISFAT(fs->ftype));
   log.bytes.resize(static_cast<std::size_t>(form->file_size));
   // What was read of a file not read whole is not to be trusted, but its
   // header was.
@@ -190,13 +212,14 @@ Unopened ExplainUnopened(const Error& error) {
   if (!IsReadFailure(error)) {
     switch (error.number) {
       // Not searched, so the search is not complete.
-      case TSK_ERR_FS_ENCRYPTED: return {"Encrypted volume", true};
-      case TSK_ERR_FS_POSSIBLY_ENCRYPTED: return {"Possibly encrypted volume"};
-      case TSK_ERR_FS_UNKTYPE: return {"No file system found"};
+      case TSK_ERR_FS_ENCRYPTED: return {"Encrypted volume", true, NotSearched::kEncrypted};
+      case TSK_ERR_FS_POSSIBLY_ENCRYPTED:
+        return {"Possibly encrypted volume", false, NotSearched::kEncrypted};
+      case TSK_ERR_FS_UNKTYPE: return {"No file system found", false, NotSearched::kNoFileSystem};
       default: break;
     }
   }
-  return {error.text, true};
+  return {error.text, true, NotSearched::kDamaged};
 }
 
 FileSystemSeen SearchFileSystem(TSK_IMG_INFO* img, std::uint64_t offset, FileSystem fs,
@@ -214,12 +237,13 @@ FileSystemSeen SearchFileSystem(TSK_IMG_INFO* img, std::uint64_t offset, FileSys
       const Unopened why = ExplainUnopened(error);
       seen.problem = why.problem;
       seen.failed = why.failed;
+      seen.kind = why.kind;
       return finish();
     }
   }
   out.Send(FileSystemMessage{tsk_fs_type_toname(fs->ftype)});
   result.ntfs = TSK_FS_TYPE_ISNTFS(fs->ftype);
-  Walk walk;
+  Walk walk{out, 0, {}};
   tsk_error_reset();
   const bool walked = WalkFileSystem(fs.get(), walk);
   // A walk may end early on a damaged image and still say it succeeded;
@@ -228,6 +252,7 @@ FileSystemSeen SearchFileSystem(TSK_IMG_INFO* img, std::uint64_t offset, FileSys
   if (!walked || IsReadFailure(walk_error)) {
     seen.problem = walk_error.text;
     seen.failed = true;
+    seen.kind = NotSearched::kDamaged;
   }
   seen.files = walk.files;
   seen.candidates = walk.candidates.size();

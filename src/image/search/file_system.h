@@ -21,6 +21,7 @@ FileSystem OpenFileSystem(TSK_IMG_INFO* img, TSK_OFF_T offset, Error& error);
 struct Unopened {
   std::string problem;
   bool failed = false;
+  NotSearched kind = NotSearched::kDamaged;
 };
 Unopened ExplainUnopened(const Error& error);
 

@@ -17,12 +17,16 @@ namespace quenthar::image {
 /// given, or its format's library refusing it (with the library's reason).
 struct OpenedImage {
   ImageHandle img;
+  std::string format;  // raw, split raw, E01, VHD, VHDX, VMDK, QCOW2, AFF, disk
   std::optional<std::string> needs_backing_file;
   std::optional<ImageNotOpenedMessage> not_opened;
 };
 
 /// The image at `path` (with its backing files, names beside it), or
-/// `opened` where the caller opened it (a disk on Windows).
+/// `opened` where the caller opened it (a disk on Windows). An image in a
+/// format told by its name or its first bytes (E01 and its segments, VMDK,
+/// VHD, VHDX, QCOW2) is opened as that format only: when its library refuses
+/// it, it is damaged, and never read as raw bytes.
 OpenedImage OpenImage(const std::string& path, const std::vector<std::string>& backing_files,
                       const ByteSource* opened);
 

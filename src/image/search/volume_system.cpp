@@ -17,7 +17,7 @@ namespace {
 void Unsearched(const WorkerChannel& out, std::uint64_t offset,
                 const std::optional<std::string>& partition, const Unopened& why) {
   out.Send(VolumeListedMessage{
-      {offset, {}}, partition, FitText(why.problem, kMaxProblem), why.failed, {}});
+      {offset, {}}, partition, FitText(why.problem, kMaxProblem), why.failed, why.kind, {}});
 }
 
 // The partition table of the image, as detection finds it, or none.
@@ -95,16 +95,21 @@ void SendPartitions(const TSK_IMG_INFO* img, const TSK_VS_INFO* vs, const Worker
     }
     const auto repeated = searched.find(offset);
     if (beyond || offset >= image_size) {
-      Unsearched(out, offset, partition, {"Partition starts past the end of the image", true});
+      Unsearched(out, offset, partition,
+                 {"Partition starts past the end of the image", true, NotSearched::kDamaged});
     } else if (too_long || length > image_size - offset) {
-      Unsearched(out, offset, partition, {"Partition ends past the end of the image", true});
+      Unsearched(out, offset, partition,
+                 {"Partition ends past the end of the image", true, NotSearched::kDamaged});
     } else if (repeated != searched.end()) {
-      Unsearched(out, offset, partition, {"Same start as " + repeated->second + ", searched once"});
+      Unsearched(
+          out, offset, partition,
+          {"Same start as " + repeated->second + ", searched once", false, NotSearched::kRepeated});
     } else {
       std::string name = "partition " + std::to_string(number);
       if (partition) name += " (" + *partition + ")";
       searched.emplace(offset, FitText(name, kMaxName));
-      out.Send(VolumeListedMessage{{offset, {}}, partition, std::nullopt, false, {}});
+      out.Send(
+          VolumeListedMessage{{offset, {}}, partition, std::nullopt, false, NotSearched::kNo, {}});
       planned.push_back({{offset, {}}, nullptr});
     }
   }
@@ -145,7 +150,7 @@ std::vector<Planned> ListVolumes(TSK_IMG_INFO* img, const WorkerChannel& out) {
   if (vs == nullptr) {
     std::string problem;
     for (const std::string& e : table_errors) problem += (problem.empty() ? "" : "; ") + e;
-    Unsearched(out, 0, std::nullopt, {problem, true});
+    Unsearched(out, 0, std::nullopt, {problem, true, NotSearched::kDamaged});
   } else {
     SendPartitions(img, vs.get(), out, planned);
   }

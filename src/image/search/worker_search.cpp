@@ -19,8 +19,9 @@ bool HasStore(const VolumeChain& chain) {
 }
 
 // A volume that could not be opened as far as its file system.
-void Unopenable(const WorkerChannel& out, const std::string& problem) {
-  out.Send(VolumeSearchedMessage{0, 0, 0, FitText(problem, kMaxProblem), true});
+void Unopenable(const WorkerChannel& out, const std::string& problem,
+                NotSearched kind = NotSearched::kDamaged) {
+  out.Send(VolumeSearchedMessage{0, 0, 0, FitText(problem, kMaxProblem), true, kind});
 }
 
 // Searches one volume: opens the layers its chain names (or finds it is a
@@ -35,7 +36,7 @@ std::vector<VolumeChain> SearchVolume(TSK_IMG_INFO* img, Planned planned, const 
     Unlocked unlocked = UnlockBitLocker(bytes, job.secrets);
     out.Send(EncryptionMessage{unlocked.volume ? std::optional(unlocked.secret) : std::nullopt});
     if (!unlocked.volume) {
-      Unopenable(out, unlocked.problem);
+      Unopenable(out, unlocked.problem, NotSearched::kEncrypted);
       return {};
     }
     chain.layers.push_back({LayerKind::kBitLocker, unlocked.secret});
@@ -49,7 +50,7 @@ std::vector<VolumeChain> SearchVolume(TSK_IMG_INFO* img, Planned planned, const 
         }
         Unlocked unlocked = UnlockBitLocker(bytes, opener);
         if (!unlocked.volume) {
-          Unopenable(out, unlocked.problem);
+          Unopenable(out, unlocked.problem, NotSearched::kEncrypted);
           return {};
         }
         bytes = std::move(*unlocked.volume);
@@ -83,7 +84,8 @@ std::vector<VolumeChain> SearchVolume(TSK_IMG_INFO* img, Planned planned, const 
     for (std::uint32_t number = 1; number <= times.size(); ++number) {
       VolumeChain store = chain;
       store.layers.push_back({LayerKind::kStore, number});
-      out.Send(VolumeListedMessage{store, std::nullopt, std::nullopt, false, times[number - 1]});
+      out.Send(VolumeListedMessage{store, std::nullopt, std::nullopt, false, NotSearched::kNo,
+                                   times[number - 1]});
       inside.push_back(std::move(store));
     }
   }
@@ -119,7 +121,7 @@ void RunJob(const JobMessage& job, const WorkerChannel& out, const ByteSource* o
   }
   std::vector<Planned> volumes;
   if (job.list) {
-    out.Send(ImageOpenedMessage{static_cast<std::uint64_t>(image.img->size)});
+    out.Send(ImageOpenedMessage{static_cast<std::uint64_t>(image.img->size), image.format});
     if (SegmentsMissing(image.img.get(), job.image)) out.Send(ImageIncompleteMessage{});
     volumes = ListVolumes(image.img.get(), out);
   } else {
