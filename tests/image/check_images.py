@@ -190,7 +190,7 @@ def ntfs_image(work, path, size, tree, deleted, ntfs_delete):
     for inside, local in tree.items():
         target = os.path.join(root, inside.strip("/"))
         os.makedirs(os.path.dirname(target), exist_ok=True)
-        shutil.copy(local, target)
+        shutil.copy2(local, target)  # with its times
     wim = os.path.join(work, "tree.wim")
     sh("wimcapture", root, wim, "--compress=none")
     with open(path, "wb") as f:
@@ -363,6 +363,7 @@ def check_all(c, work, args):
     check_bounded(c, work)
     check_terminal(c, work, args)
     check_every_copy(c, work, args, disk, esp_log, sys_log)
+    check_at_work(c, work, args, esp_log, sys_log)
 
 
 def check_found_logs(c, image, found):
@@ -1019,6 +1020,76 @@ def check_every_copy(c, work, args, disk, esp_log, sys_log):
     for secret in secrets:
         if any(secret in out or secret.lower() in out.lower() for out in outputs):
             c.failures.append("a secret shows in the output")
+
+
+def check_at_work(c, work, args, esp_log, sys_log):
+    """What an analyst sees while a search works, a log given as an image, and
+    the times a file system keeps of a log."""
+    # A log given to --image: the records of the file given without it.
+    shutil.copy(sys_log, os.path.join(work, "given.bin"))
+    status, out = c.run("--image", "--json", "given.bin")
+    records = [json.loads(line) for line in out.splitlines()]
+    c.expect("a log given as an image", (status, "".join(
+        line + "\n" for line, r in zip(out.splitlines(), records) if r["record"] in ("header", "entry", "end"))),
+             (0, c.as_file("json", sys_log, "given.bin")[1]))
+    c.expect("a log given as an image, its log record",
+             [(r["path"], r["file_system"], r["size"]) for r in records if r["record"] == "log"],
+             [("given.bin", None, 67584)])
+
+    # The times a file system keeps: NTFS's in UTC, FAT's local (with no zone
+    # given, no offset). Set before the file is copied in.
+    moment = 1733729414  # 2024-12-09T07:30:14Z, an even second for FAT
+    dated = os.path.join(work, "dated.bin")
+    shutil.copy(sys_log, dated)
+    os.utime(dated, (moment, moment))
+    ntfs_image(work, os.path.join(work, "dated-ntfs.img"), 8 * MIB, {"/dated.dat": dated}, [], args.ntfs_delete)
+    fat = os.path.join(work, "dated-fat.img")
+    with open(fat, "wb") as f:
+        f.truncate(40 * MIB)
+    sh("mkfs.fat", "-F", "32", "-n", "DATED", fat)
+    subprocess.run(["mcopy", "-m", "-i", fat, dated, "::dated.dat"], check=True, env=dict(os.environ, TZ="UTC"))
+    for image, want in (("dated-ntfs.img", "2024-12-09T07:30:14Z"), ("dated-fat.img", "2024-12-09T07:30:14")):
+        log = [json.loads(line) for line in c.run("--image", "--json", image)[1].splitlines()
+               if '"record":"log"' in line]
+        c.expect(f"the modification time in {image}", [r["file_modified"] for r in log], [want])
+
+    # Progress: a status line on standard error, a terminal, while the output
+    # goes to a file as it would without it; --progress writes a line per
+    # volume where standard error is no terminal.
+    redirected = c.run("--image", "--json", "bare.img", "ext.img", account=True)
+    if c.windows:
+        print("check_at_work: the console writes escape sequences of its own under Wine; "
+              "the status line's part is skipped")
+    else:
+        import pty  # pylint: disable=import-outside-toplevel
+        master, slave = pty.openpty()
+        with open(os.path.join(work, "progress.jsonl"), "wb") as out_file:
+            tool = subprocess.Popen(c.command(["--image", "--json", "bare.img", "ext.img"]), cwd=work,
+                                    env=c.env(), stdout=out_file, stderr=slave, stdin=subprocess.DEVNULL)
+            os.close(slave)
+            shown = b""
+            while True:
+                try:
+                    chunk = os.read(master, 1 << 16)
+                except OSError:
+                    break
+                if not chunk:
+                    break
+                shown += chunk
+            os.close(master)
+            status = tool.wait(timeout=120)
+        with open(os.path.join(work, "progress.jsonl"), encoding="utf-8") as f:
+            timeless = [re.sub(r'"milliseconds":\d+', "", out) for out in (f.read(), redirected[1])]
+        c.expect("the output of a run with a status line", (status, timeless[0]), (redirected[0], timeless[1]))
+        text = shown.decode("utf-8", "replace")
+        c.expect("the status line, erased at the end",
+                 ("[1/2] bare.img" in text, "[2/2] ext.img" in text, text.endswith(" \r")), (True, True, True))
+    result = subprocess.run(c.command(["--image", "--json", "--progress", "bare.img", "ext.img"]), cwd=work,
+                            env=c.env(), stdout=subprocess.PIPE, stderr=subprocess.PIPE, timeout=120)
+    c.expect("--progress on a file", [re.sub(r"\d+ files", "N files", line) for line in
+                                      result.stderr.decode("utf-8").replace("\r\n", "\n").splitlines()],
+             ["image 1 of 2, bare.img, volume @0: N files, 1 logs",
+              "image 2 of 2, ext.img, volume @0: N files, 1 logs"])
 
 
 if __name__ == "__main__":
