@@ -9,7 +9,9 @@
 #include <string>
 #include <vector>
 
+#include "time/carried_zones.h"
 #include "time/tzif.h"
+#include "time/zone_source.h"
 
 #ifndef _WIN32
 #include <unistd.h>
@@ -375,6 +377,31 @@ TEST(ZoneFiles, TzdirNamesTheFolder) {
     unsetenv("TZDIR");
   }
   std::filesystem::remove_all(folder);
+}
+
+// The zones the Windows build carries say what the system's do from 1970 on.
+TEST(CarriedZones, AgreeWithTheSystemsFromNineteenSeventyOn) {
+  ASSERT_GT(CarriedZones().size(), 400u);
+  for (const CarriedZone& carried : CarriedZones()) {
+    const std::variant<ClockZone, std::string> copy =
+        ParseTzif(CarriedZoneBytes().subspan(carried.offset, carried.size));
+    ASSERT_TRUE(std::holds_alternative<ClockZone>(copy)) << carried.name;
+    const ClockZone& ours = std::get<ClockZone>(copy);
+    std::variant<ClockZone, std::string> loaded = LoadNamedZone(carried.name);
+    ASSERT_TRUE(std::holds_alternative<ClockZone>(loaded)) << carried.name;
+    const ClockZone& system = std::get<ClockZone>(loaded);
+    EXPECT_EQ(ours.Rule(), system.Rule()) << carried.name;
+    const auto from_1970 = [](const ClockZone& zone) {
+      std::vector<ClockZone::Transition> kept;
+      std::int32_t at_1970 = zone.InitialOffset();
+      for (const ClockZone::Transition& t : zone.Transitions()) {
+        if (t.at <= 0) at_1970 = t.offset;
+        if (t.at > 0) kept.push_back(t);
+      }
+      return std::pair(at_1970, kept);
+    };
+    EXPECT_EQ(from_1970(ours), from_1970(system)) << carried.name;
+  }
 }
 #endif
 
