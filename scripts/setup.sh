@@ -1,7 +1,8 @@
 #!/bin/sh
 # Installs, from Debian's packages, what a part of the project needs:
 #   scripts/setup.sh [program | tests | fuzz | all]     (default: program)
-# program: building the program, with disk images; tests: also the Linux
+# program: building the program, with disk images, and the zone files it reads
+# (and the Windows build carries); tests: also the Linux
 # release build's tests and packages; fuzz: the fuzz preset; all: everything
 # scripts/test-all.sh runs (the Windows build under Wine, with what builds its
 # image libraries; the arm64 build under qemu; the fuzz run; the format and
@@ -12,7 +13,7 @@ set -eu
 
 program="cmake ninja-build g++ libtsk-dev libewf-dev libvmdk-dev libvhdi-dev libafflib-dev
   libbde-dev libvshadow-dev libqcow-dev libbfio-dev libssl-dev libexpat1-dev zlib1g-dev
-  libsqlite3-dev libseccomp-dev"
+  libsqlite3-dev libseccomp-dev tzdata"
 tests="$program python3 python3-jsonschema libgtest-dev man-db mandoc lintian git
   ntfs-3g ntfs-3g-dev wimtools mtools dosfstools gdisk fdisk e2fsprogs ewf-tools qemu-utils"
 fuzz="$program python3 libgtest-dev clang libclang-rt-14-dev libsimdjson-dev"
