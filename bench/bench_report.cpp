@@ -50,7 +50,7 @@ void ReportLog(benchmark::State& state, const std::string& path, Form form, std:
   const BenchLog log = Load(path);
   for (auto _ : state) {
     Output out(sink);
-    Renderer r{form, out, TextEncoding::kNarrow, {}, {}};
+    Renderer r{form, out, TextEncoding::kNarrow};
     BeginRun(r);
     BeginLog(r, path);
     ReportEntries(r, log.View());

@@ -87,7 +87,7 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
   const std::string name(data, std::find(data, data + std::min<std::size_t>(size, 32), 0));
   static Output out;  // in memory, its room kept from input to input
   out.Clear();
-  Renderer r{kind, out, terminal ? TextEncoding::kUtf8Escaped : TextEncoding::kNarrow, {}, {}};
+  Renderer r{kind, out, terminal ? TextEncoding::kUtf8Escaped : TextEncoding::kNarrow};
   BeginRun(r);
   BeginLog(r, platform::ArgumentText(name.c_str()));
   Render(r, HeaderOf(form, header));

@@ -24,7 +24,11 @@ bool IsHelp(const platform::ArgChar* arg) {
 
 bool IsVersion(const platform::ArgChar* arg) { return Is(arg, "-V") || Is(arg, "--version"); }
 
-CommandLine Just(Action action) { return {action, Form::kText, {}, {}, false, {}, {}, false}; }
+CommandLine Just(Action action) {
+  CommandLine command;
+  command.action = action;
+  return command;
+}
 
 // A whole number from 1 to `max`, in decimal digits only.
 bool ParseWhole(const platform::ArgChar* arg, std::uint64_t max, std::uint64_t& value) {
@@ -42,6 +46,7 @@ constexpr std::string_view kNoSandbox = "--no-sandbox";
 constexpr std::string_view kNoShadowCopies = "--no-shadow-copies";
 constexpr std::string_view kKeyFile = "--key-file";
 constexpr std::string_view kProgress = "--progress";
+constexpr std::string_view kClockZone = "--clock-zone";
 
 // The image search's options that take a number; each is refused without
 // --image.
@@ -77,14 +82,17 @@ std::string NeedsWhole(const NumberOption& option) {
 // Whether the argument is exactly one of the options.
 bool IsOption(const platform::ArgChar* arg) {
   return IsHelp(arg) || IsVersion(arg) || Is(arg, "--json") || Is(arg, "--csv") ||
-         Is(arg, "--image") || Is(arg, kNoSandbox) || Is(arg, kNoShadowCopies) ||
-         Is(arg, kKeyFile) || Is(arg, kProgress) || NumberOptionOf(arg) != nullptr;
+         Is(arg, "--timesketch") || Is(arg, kClockZone) || Is(arg, "--image") ||
+         Is(arg, kNoSandbox) || Is(arg, kNoShadowCopies) || Is(arg, kKeyFile) ||
+         Is(arg, kProgress) || NumberOptionOf(arg) != nullptr;
 }
 
 }  // namespace
 
 CommandLine UsageError(const std::string& message) {
-  return {Action::kUsage, Form::kText, {}, "quenthar: " + message + "\n", false, {}, {}, false};
+  CommandLine command;
+  command.message = "quenthar: " + message + "\n";
+  return command;
 }
 
 CommandLine ParseCommandLine(int argc, const platform::ArgChar* const* argv, bool reads_images) {
@@ -95,6 +103,8 @@ CommandLine ParseCommandLine(int argc, const platform::ArgChar* const* argv, boo
   bool version = false;
   bool json = false;
   bool csv = false;
+  bool timesketch = false;
+  std::string clock_zone;
   bool images = false;
   image::SearchOptions options;
   std::vector<const platform::ArgChar*> key_files;
@@ -116,6 +126,15 @@ CommandLine ParseCommandLine(int argc, const platform::ArgChar* const* argv, boo
       json = true;
     } else if (Is(arg, "--csv")) {
       csv = true;
+    } else if (Is(arg, "--timesketch")) {
+      timesketch = true;
+    } else if (Is(arg, kClockZone)) {
+      if (i + 1 < argc && argv[i + 1][0] != 0) {
+        clock_zone = platform::ArgumentText(argv[++i]);
+      } else if (bad_value.empty()) {
+        bad_value = "--clock-zone needs a zone: an IANA name such as Europe/Berlin, UTC, or +HH:MM";
+        ++i;
+      }
     } else if (Is(arg, "--image")) {
       images = true;
     } else if (const NumberOption* option = NumberOptionOf(arg)) {
@@ -157,18 +176,37 @@ CommandLine ParseCommandLine(int argc, const platform::ArgChar* const* argv, boo
   }
   if (!bad_value.empty()) return UsageError(bad_value);
   if (json && csv) return UsageError("--json and --csv cannot be combined");
-  const Form form = json ? Form::kJsonLines : csv ? Form::kCsv : Form::kText;
+  if (timesketch && (json || csv)) {
+    return UsageError("--timesketch cannot be combined with --json or --csv");
+  }
+  const Form form = json         ? Form::kJsonLines
+                    : csv        ? Form::kCsv
+                    : timesketch ? Form::kTimesketch
+                                 : Form::kText;
+  // The text report writes the clock's reading as the log holds it.
+  if (!clock_zone.empty() && form == Form::kText) {
+    return UsageError("--clock-zone is only for --json, --csv and --timesketch");
+  }
+  CommandLine command;
+  command.action = Action::kReport;
+  command.form = form;
+  command.clock_zone = std::move(clock_zone);
   if (images) {
     if (!reads_images) return UsageError("--image is not available in this build");
     if (paths.empty()) return UsageError("no image given");
-    return {Action::kReport,      form,    std::move(paths), {}, true, options,
-            std::move(key_files), progress};
+    command.paths = std::move(paths);
+    command.images = true;
+    command.options = options;
+    command.key_files = std::move(key_files);
+    command.progress = progress;
+    return command;
   }
   if (!image_option.empty()) return UsageError(std::string(image_option) + " is only for --image");
-  if ((json || csv) && paths.empty()) return UsageError("no log file given");
+  if (form != Form::kText && paths.empty()) return UsageError("no log file given");
   // Several logs need a structured form.
   if (form == Form::kText && paths.size() != 1) return Just(Action::kUsage);
-  return {Action::kReport, form, std::move(paths), {}, false, {}, {}, false};
+  command.paths = std::move(paths);
+  return command;
 }
 
 }  // namespace quenthar

@@ -1,12 +1,14 @@
 // What the command line asks for.
 #pragma once
 
+#include <optional>
 #include <string>
 #include <vector>
 
 #include "image/options.h"
 #include "platform/platform.h"
 #include "report/form.h"
+#include "time/clock_zone.h"
 
 namespace quenthar {
 
@@ -25,7 +27,9 @@ struct CommandLine {
   bool images = false;
   image::SearchOptions options;  // without its keys: see key_files
   std::vector<const platform::ArgChar*> key_files;
-  bool progress = false;  // --progress: on standard error where it is no terminal too
+  bool progress = false;          // --progress: on standard error where it is no terminal too
+  std::string clock_zone;         // --clock-zone's name, UTF-8; empty when not given
+  std::optional<ClockZone> zone;  // its zone, once found
 };
 
 /// Reads the arguments (argv[0] is the program), for a build that reads disk

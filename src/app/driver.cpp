@@ -19,8 +19,10 @@ constexpr std::string_view kUsageLine = "Usage: quenthar.exe quentharfile\n";
 constexpr std::string_view kHelpUsage =
     "Usage: quenthar LOGFILE\n"
     "       quenthar --json LOGFILE...\n"
-    "       quenthar --csv LOGFILE...\n";
-constexpr std::string_view kHelpImageUsage = "       quenthar --image [--json | --csv] IMAGE...\n";
+    "       quenthar --csv LOGFILE...\n"
+    "       quenthar --timesketch LOGFILE...\n";
+constexpr std::string_view kHelpImageUsage =
+    "       quenthar --image [--json | --csv | --timesketch] IMAGE...\n";
 constexpr std::string_view kHelpOptions =
     "\n"
     "Reports the event log that a Windows boot manager keeps about the boot\n"
@@ -32,7 +34,14 @@ constexpr std::string_view kHelpOptions =
     "\n"
     "Options:\n"
     "  --json         JSON Lines, one object per record (header, entry, end, error)\n"
-    "  --csv          CSV with a header row, one row per record\n";
+    "  --csv          CSV with a header row, one row per record\n"
+    "  --timesketch   JSON Lines of the entries alone, each with the message,\n"
+    "                 datetime and timestamp_desc that Timesketch takes; what\n"
+    "                 could not be reported goes to standard error\n"
+    "  --clock-zone ZONE\n"
+    "                 with --json, --csv or --timesketch: the zone the firmware\n"
+    "                 clock (and FAT) keeps local time in, an IANA name such as\n"
+    "                 Europe/Berlin, UTC, or +HH:MM; its times gain their offset\n";
 constexpr std::string_view kHelpImageOption =
     "  --image        find the logs, allocated and deleted, in every partition of\n"
     "                 disk images (raw, split raw, E01, VHD, VMDK, QCOW2), in\n"
@@ -54,6 +63,8 @@ constexpr std::string_view kHelpImageLimits =
     "                 with --image: what opens BitLocker volumes: a startup key\n"
     "                 (.BEK), or text of one secret a line, a recovery password\n"
     "                 or a password; may be given more than once\n"
+    "  --progress     with --image: what is being searched, on standard error\n"
+    "                 where it is no terminal too (a line per volume)\n"
     "  --no-shadow-copies\n"
     "                 with --image: search the live volumes alone\n"
     "  --no-sandbox   with --image: search without the sandbox, where the system\n"
@@ -72,7 +83,8 @@ constexpr std::string_view kHelpRest =
     "  -V, --version  print the version and exit\n"
     "  --             every argument after it is a LOGFILE\n"
     "\n"
-    "--json and --csv take several LOGFILEs and never touch quenthar.log.\n"
+    "--json, --csv and --timesketch take several LOGFILEs and never touch\n"
+    "quenthar.log.\n"
     "Exit status: 0 when every log was reported; 1 when one could not be, or\n"
     "standard output could not be written; -1 for a wrong command line.\n";
 
@@ -100,6 +112,14 @@ int RunTool(int argc, const platform::ArgChar* const* argv) {
   if (const std::optional<int> worker = kImageReading.run_as_worker(argc, argv)) return *worker;
   const bool reads_images = kImageReading.report != nullptr;
   CommandLine command = ParseCommandLine(argc, argv, reads_images);
+  if (command.action == Action::kReport && !command.clock_zone.empty()) {
+    auto zone = FindZone(command.clock_zone);
+    if (std::string* why = std::get_if<std::string>(&zone)) {
+      command = UsageError("--clock-zone " + command.clock_zone + ": " + *why);
+    } else {
+      command.zone = std::move(std::get<ClockZone>(zone));
+    }
+  }
   if (command.action == Action::kReport && !command.key_files.empty()) {
     // Read once, before any worker starts.
     auto keys = ReadKeyFiles(command.key_files);
@@ -115,6 +135,7 @@ int RunTool(int argc, const platform::ArgChar* const* argv) {
   // Output collects the text; each of its writes goes straight through.
   std::setvbuf(stdout, nullptr, _IONBF, 0);
   Output out(stdout, plan.console);
+  Output notes(stderr, platform::IsConsole(stderr));
   int status = kExitOk;
   switch (command.action) {
     case Action::kUsage:
@@ -125,21 +146,25 @@ int RunTool(int argc, const platform::ArgChar* const* argv) {
     case Action::kHelp: PutHelp(out, reads_images); break;
     case Action::kVersion: out.Put("quenthar " QUENTHAR_VERSION "\n"); break;
     case Action::kReport: {
+      Renderer r{command.form, out, plan.encoding};
+      if (command.zone) r.clock = LocalClock(*command.zone, command.clock_zone);
+      if (command.form == Form::kTimesketch) r.notes = &notes;
       if (command.images) {
-        status = kImageReading.report(out, plan.encoding, command, argv);
+        status = kImageReading.report(r, command, argv);
         break;
       }
-      Renderer r{command.form, out, plan.encoding, {}, {}};
       BeginRun(r);
       for (const platform::ArgChar* path : command.paths) {
         BeginLog(r, r.form == Form::kText ? std::string() : platform::ArgumentText(path));
         if (ReportLogFile(r, path) != kExitOk) status = kExitFailure;
         out.Flush();  // what is finished is on disk, whatever happens next
+        notes.Flush();
       }
       break;
     }
   }
   // A report that could not be written is no success.
+  notes.Flush();
   const bool written = out.Flush() && std::fflush(stdout) == 0 && std::ferror(stdout) == 0;
   return status == kExitOk && !written ? kExitFailure : status;
 }

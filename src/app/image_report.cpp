@@ -72,6 +72,7 @@ int ReportImage(Renderer& r, const platform::ArgChar* path, const image::SearchO
   const auto flush = [&r, &progress] {
     progress.Hide();
     r.out.Flush();
+    if (r.notes != nullptr) r.notes->Flush();
     progress.Show();
   };
   const image::SearchEvents events{
@@ -145,9 +146,8 @@ int ReportImage(Renderer& r, const platform::ArgChar* path, const image::SearchO
   return status;
 }
 
-int ReportImages(Output& out, TextEncoding encoding, const CommandLine& command,
+int ReportImages(Renderer& r, const CommandLine& command,
                  const platform::ArgChar* const* /*argv*/) {
-  Renderer r{command.form, out, encoding, {}, {}};
   BeginRun(r);
   Progress progress(stderr, command.progress, command.paths.size());
   int status = kExitOk;

@@ -8,8 +8,7 @@
 
 #include "app/command_line.h"
 #include "platform/platform.h"
-#include "report/output.h"
-#include "report/text_forms.h"
+#include "report/report.h"
 
 namespace quenthar {
 
@@ -18,10 +17,9 @@ struct ImageReading {
   /// a worker's (Windows), and returns its exit status; nullopt otherwise.
   std::optional<int> (*run_as_worker)(int argc, const platform::ArgChar* const* argv);
   /// Reports every log in the images the command line names, each with the
-  /// records of its place; nothing has been written before. Returns the exit
-  /// status. Null in a build that does not read images.
-  int (*report)(Output& out, TextEncoding encoding, const CommandLine& command,
-                const platform::ArgChar* const* argv);
+  /// records of its place, through `r`; nothing has been written before.
+  /// Returns the exit status. Null in a build that does not read images.
+  int (*report)(Renderer& r, const CommandLine& command, const platform::ArgChar* const* argv);
 };
 
 extern const ImageReading kImageReading;

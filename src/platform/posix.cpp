@@ -146,6 +146,7 @@ std::vector<std::string> ExecCompanion(const char* name, const ArgChar* const* a
     execv(path.c_str(), const_cast<char* const*>(argv));  // NOLINT: execv's own signature
   }
   std::vector<std::string> looked;
+  looked.reserve(places.size());
   for (const std::string& path : places) looked.push_back(ValidUtf8(path));
   return looked;
 }

@@ -86,8 +86,11 @@ void AppendEscaped(std::string& into, std::string_view utf8) {
 class CsvForm {
  public:
   CsvForm(Output& out, const std::string& source_cell, Kind kind, std::string& scratch,
-          bool terminal)
-      : row_(out, source_cell, KindOf(kind).name), scratch_(scratch), terminal_(terminal) {}
+          bool terminal, LocalClock* clock = nullptr)
+      : row_(out, source_cell, KindOf(kind).name),
+        scratch_(scratch),
+        terminal_(terminal),
+        clock_(clock) {}
   ~CsvForm() { row_.End(); }
   CsvForm(const CsvForm&) = delete;
   CsvForm& operator=(const CsvForm&) = delete;
@@ -96,8 +99,13 @@ class CsvForm {
   void Signed(Key k, std::int32_t v) { row_.At(k).PutDecimal(v); }
   void Boolean(Key k, bool v) { row_.At(k).Put(v ? "true" : "false"); }
   void Guid(Key k, const quenthar::Guid& guid) { row_.At(k).Put(FormatGuidLowercase(guid)); }
-  void Timestamp(Key k, const InitPayload& date_time) { PutIsoTimestamp(row_.At(k), date_time); }
-  void Time(Key k, const Moment& moment) { PutMoment(row_.At(k), moment); }
+  void Timestamp(Key k, const InitPayload& date_time) {
+    PutIsoTimestamp(row_.At(k), date_time,
+                    clock_ != nullptr ? clock_->OffsetOf(date_time) : std::nullopt);
+  }
+  void Time(Key k, const Moment& moment) {
+    PutMoment(row_.At(k), clock_ != nullptr ? clock_->Resolve(moment) : moment);
+  }
   void Hex(Key k, const std::uint8_t* bytes, std::size_t n) { row_.At(k).PutHexBytes(bytes, n); }
   void Name(Key k, std::string_view name) { row_.At(k).Put(name); }
   // The program's own text, or a library's.
@@ -133,6 +141,7 @@ class CsvForm {
   Row row_;
   std::string& scratch_;
   bool terminal_;
+  LocalClock* clock_;  // where a local time's zone may be known
 };
 
 }  // namespace
@@ -158,8 +167,8 @@ void WriteCsv(Output& out, const std::string& source_cell, const HeaderRecord& r
 }
 
 void WriteCsv(Output& out, const std::string& source_cell, const EntryRecord& record,
-              std::string& scratch, bool terminal) {
-  CsvForm f(out, source_cell, Kind::kEntry, scratch, terminal);
+              std::string& scratch, bool terminal, LocalClock& clock) {
+  CsvForm f(out, source_cell, Kind::kEntry, scratch, terminal, &clock);
   VisitEntry(f, record);
 }
 

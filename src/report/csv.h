@@ -9,6 +9,7 @@
 
 #include "log/image_records.h"
 #include "log/log_records.h"
+#include "report/local_clock.h"
 #include "report/output.h"
 
 namespace quenthar {
@@ -23,8 +24,10 @@ std::string CsvSourceCell(std::string_view source, bool terminal);
 /// an end row holds no text beyond its source cell.
 void WriteCsv(Output& out, const std::string& source_cell, const HeaderRecord& record,
               std::string& scratch);
+/// An entry's row: its boot's date and time, and a LogInit's, with their
+/// offset where the clock's zone is known.
 void WriteCsv(Output& out, const std::string& source_cell, const EntryRecord& record,
-              std::string& scratch, bool terminal);
+              std::string& scratch, bool terminal, LocalClock& clock);
 void WriteCsv(Output& out, const std::string& source_cell, const EndRecord& record,
               std::string& scratch);
 void WriteCsvError(Output& out, const std::string& source_cell, std::string_view problem,

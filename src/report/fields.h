@@ -77,6 +77,10 @@ enum class Key : std::uint8_t {
   kFileChanged,
   kFiles,
   kCandidates,
+  // Only in the Timesketch form's lines.
+  kMessage,
+  kDatetime,
+  kTimestampDesc,
 };
 
 inline constexpr std::string_view kKeyNames[] = {
@@ -138,9 +142,12 @@ inline constexpr std::string_view kKeyNames[] = {
     "file_changed",
     "files",
     "candidates",
+    "message",
+    "datetime",
+    "timestamp_desc",
 };
 inline constexpr std::size_t kKeyCount = std::size(kKeyNames);
-static_assert(kKeyCount == static_cast<std::size_t>(Key::kCandidates) + 1);
+static_assert(kKeyCount == static_cast<std::size_t>(Key::kTimestampDesc) + 1);
 inline constexpr std::size_t kCsvColumns = static_cast<std::size_t>(Key::kPayload) + 1;
 
 constexpr std::size_t Index(Key key) { return static_cast<std::size_t>(key); }
@@ -153,7 +160,7 @@ enum class Value : std::uint8_t {
   kSigned,    // a 32-bit signed integer
   kBoolean,
   kGuid,       // "{xxxxxxxx-xxxx-xxxx-xxxx-xxxxxxxxxxxx}", lowercase
-  kTimestamp,  // "YYYY-MM-DDThh:mm:ss"
+  kTimestamp,  // "YYYY-MM-DDThh:mm:ss", then "+hh:mm" where the zone is known
   kTime,       // "YYYY-MM-DDThh:mm:ss", then "Z" or "+hh:mm" where the zone is known
   kHex,        // lowercase hexadecimal digits, two per byte
   kTextList,   // an array of strings

@@ -3,6 +3,8 @@
 
 namespace quenthar {
 
-enum class Form { kText, kJsonLines, kCsv };
+// kTimesketch: JSON Lines of the entries alone, each with the three keys
+// Timesketch needs; the problems go to standard error.
+enum class Form { kText, kJsonLines, kCsv, kTimesketch };
 
 }  // namespace quenthar

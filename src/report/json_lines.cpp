@@ -3,11 +3,14 @@
 #include <array>
 #include <cstddef>
 #include <cstring>
+#include <optional>
+#include <string>
 #include <utility>
 
 #include "report/fields.h"
 #include "report/text_forms.h"
 #include "report/visit.h"
+#include "time/clock_zone.h"
 
 namespace quenthar {
 namespace {
@@ -128,13 +131,22 @@ constexpr auto kRecordNames = [] {
 }();
 
 // Writes each field as `,"key":value`, in the order the visit gives them.
+// The local times are written with their offset where `clock` knows its
+// zone (none: the zone is not known).
 class JsonForm {
  public:
-  JsonForm(Output& out, const std::string& prefix, Kind kind) : out_(out) {
+  JsonForm(Output& out, const std::string& prefix, Kind kind, LocalClock* clock = nullptr)
+      : out_(out), clock_(clock) {
     out_.Put(prefix);
     out_.Put(kRecordNames[static_cast<std::size_t>(kind)].View());
   }
-  ~JsonForm() { out_.Put("}\n"); }
+  // A line whose keys before the visit's the caller has written, its "{" too.
+  JsonForm(Output& out, LocalClock* clock) : out_(out), clock_(clock) {}
+  ~JsonForm() {
+    if (open_) out_.Put("}\n");
+  }
+  // Ends the keys without ending the line.
+  void Close() { open_ = false; }
   JsonForm(const JsonForm&) = delete;
   JsonForm& operator=(const JsonForm&) = delete;
 
@@ -157,12 +169,13 @@ class JsonForm {
   }
   void Time(Key k, const Moment& moment) {
     out_.Put(kQuotedKeys[Index(k)].View());
-    PutMoment(out_, moment);
+    PutMoment(out_, clock_ != nullptr ? clock_->Resolve(moment) : moment);
     out_.Put("\"");
   }
   void Timestamp(Key k, const InitPayload& date_time) {
     out_.Put(kQuotedKeys[Index(k)].View());
-    PutIsoTimestamp(out_, date_time);
+    PutIsoTimestamp(out_, date_time,
+                    clock_ != nullptr ? clock_->OffsetOf(date_time) : std::nullopt);
     out_.Put("\"");
   }
   void Hex(Key k, const std::uint8_t* bytes, std::size_t n) {
@@ -200,6 +213,8 @@ class JsonForm {
 
  private:
   Output& out_;
+  LocalClock* clock_;
+  bool open_ = true;
 };
 
 }  // namespace
@@ -218,8 +233,9 @@ void WriteJson(Output& out, const std::string& prefix, const HeaderRecord& recor
   VisitHeader(f, record);
 }
 
-void WriteJson(Output& out, const std::string& prefix, const EntryRecord& record) {
-  JsonForm f(out, prefix, Kind::kEntry);
+void WriteJson(Output& out, const std::string& prefix, const EntryRecord& record,
+               LocalClock& clock) {
+  JsonForm f(out, prefix, Kind::kEntry, &clock);
   VisitEntry(f, record);
 }
 
@@ -233,14 +249,131 @@ void WriteJsonError(Output& out, const std::string& prefix, std::string_view pro
   VisitError(f, problem);
 }
 
-void WriteJson(Output& out, const std::string& prefix, const LogLocation& log) {
-  JsonForm f(out, prefix, Kind::kLog);
+void WriteJson(Output& out, const std::string& prefix, const LogLocation& log, LocalClock& clock) {
+  JsonForm f(out, prefix, Kind::kLog, &clock);
   VisitLog(f, log);
 }
 
 void WriteJson(Output& out, const VolumeRecord& volume) {
   JsonForm f(out, JsonSourcePrefix(volume.volume.Source()), Kind::kVolume);
   VisitVolume(f, volume);
+}
+
+namespace {
+
+// The readable line of an entry: its event (or "ID n"), what its payload
+// tells, and its severity where that is not Information.
+void AppendMessage(std::string& m, const EntryRecord& r) {
+  const auto append_text = [&m](const Utf16View& text) {
+    const std::size_t at = m.size();
+    m.resize(at + kMaxUtf8PerUnit * text.units);
+    char* begin = m.data() + at;
+    m.resize(at + static_cast<std::size_t>(EncodeUtf8(text, begin) - begin));
+  };
+  if (r.event != nullptr) {
+    m += r.event->name;
+  } else {
+    m += "ID ";
+    m += std::to_string(static_cast<std::int32_t>(r.header.id));
+  }
+  if (const auto* init = std::get_if<InitPayload>(&r.payload)) {
+    Output text;
+    PutIsoTimestamp(text, *init);
+    m += ": boot ";
+    m += std::to_string(r.boot->number);
+    m += " starts, firmware clock ";
+    m += text.Text();
+  } else if (const auto* launch = std::get_if<LaunchPayload>(&r.payload)) {
+    m += " ";
+    append_text(launch->path);
+    m += " (";
+    m += FormatGuidLowercase(launch->app_guid);
+    m += ")";
+  } else if (const auto* back = std::get_if<ReturnPayload>(&r.payload)) {
+    m += " ";
+    m += FormatGuidLowercase(back->app_guid);
+  } else if (const auto* u50 = std::get_if<U50Payload>(&r.payload)) {
+    const char* separator = ": ";
+    u50->ForEachString([&](const Utf16View& text) {
+      m += separator;
+      separator = ", ";
+      append_text(text);
+    });
+  } else if (std::holds_alternative<PayloadTooShort>(r.payload)) {
+    m += ": ";
+    m += TooShortProblem(r.header.id);
+  }
+  if (r.header.severity != 1) {
+    m += " (";
+    m += SeverityName(r.header.severity);
+    m += ")";
+  }
+}
+
+}  // namespace
+
+std::string TimesketchProvenance(std::string_view source, const LogLocation* log) {
+  Output text;
+  text.Put(kKeys[Index(Key::kSource)].View());
+  PutJsonString(text, source);
+  if (log == nullptr) {
+    for (const Key k :
+         {Key::kImage, Key::kPartitionOffset, Key::kPartition, Key::kStore, Key::kSha256}) {
+      text.Put(kNulls[Index(k)].View());
+    }
+    return std::string(text.Text());
+  }
+  JsonForm f(text, nullptr);
+  f.Text(Key::kImage, std::string_view(log->volume.image));
+  f.Unsigned(Key::kPartitionOffset, log->volume.partition_offset);
+  OptionalText(f, Key::kPartition, log->volume.partition);
+  OptionalUnsigned(f, Key::kStore, log->volume.store);
+  if (log->sha256) {
+    f.Hex(Key::kSha256, log->sha256->data(), log->sha256->size());
+  } else {
+    f.Null(Key::kSha256);
+  }
+  f.Close();
+  return std::string(text.Text());
+}
+
+void WriteTimesketch(Output& out, const std::string& provenance, const EntryRecord& record,
+                     LocalClock& clock, std::string& scratch) {
+  scratch.clear();
+  AppendMessage(scratch, record);
+  out.Put("{\"message\":");
+  PutJsonString(out, scratch);
+  // The boot's start in UTC; an entry without one at the epoch, so that the
+  // line is still taken, its description saying why.
+  std::optional<std::int64_t> utc;
+  std::string_view why = "No time: the entry comes before the log's first LogInit";
+  if (record.boot->date_time) {
+    const auto& v = record.boot->date_time->date_time;
+    utc = SecondsOfCivil(v[0], v[1], v[2], v[3], v[4], v[5]);
+    const std::optional<std::int32_t> offset = clock.OffsetOf(*record.boot->date_time);
+    if (!utc) {
+      why = "No time: its boot's date and time is no real date";
+    } else if (offset) {
+      *utc -= *offset;
+    }
+  } else if (record.boot->number != 0) {
+    why = "No time: its boot's LogInit is too short";
+  }
+  out.Put(",\"datetime\":\"");
+  PutMoment(out, Moment{utc.value_or(0), Moment::Zone::kOffset, 0});
+  out.Put("\",\"timestamp_desc\":");
+  if (!utc) {
+    PutJsonString(out, why);
+  } else if (clock.Known()) {
+    scratch = "Boot start, firmware clock in ";
+    scratch += clock.Name();
+    PutJsonString(out, scratch);
+  } else {
+    PutJsonString(out, "Boot start, firmware clock read as UTC (no --clock-zone given)");
+  }
+  out.Put(provenance);
+  JsonForm f(out, &clock);
+  VisitEntry(f, record);
 }
 
 void WriteJson(Output& out, const ImageRecord& image) {

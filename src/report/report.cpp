@@ -11,6 +11,17 @@ namespace {
 // escapes it everywhere).
 bool ToTerminal(const Renderer& r) { return r.encoding == TextEncoding::kUtf8Escaped; }
 
+// The Timesketch form's problem of `source`: "quenthar: SOURCE: PROBLEM",
+// escaped, on a line of its own in the notes.
+void Note(Renderer& r, std::string_view source, std::string_view problem) {
+  if (r.notes == nullptr) return;
+  r.notes->Put("quenthar: ");
+  PutEscaped(*r.notes, source);
+  r.notes->Put(": ");
+  PutEscaped(*r.notes, problem);
+  r.notes->Put("\n");
+}
+
 }  // namespace
 
 void BeginRun(Renderer& r) {
@@ -22,6 +33,10 @@ void BeginLog(Renderer& r, std::string_view source) {
     case Form::kText: r.source.clear(); return;
     case Form::kJsonLines: r.source = JsonSourcePrefix(source); return;
     case Form::kCsv: r.source = CsvSourceCell(source, ToTerminal(r)); return;
+    case Form::kTimesketch:
+      r.name = source;
+      r.source = TimesketchProvenance(source, nullptr);
+      return;
   }
 }
 
@@ -30,14 +45,16 @@ void Render(Renderer& r, const HeaderRecord& record) {
     case Form::kText: return ReportLogHeader(r.out, record);
     case Form::kJsonLines: return WriteJson(r.out, r.source, record);
     case Form::kCsv: return WriteCsv(r.out, r.source, record, r.scratch);
+    case Form::kTimesketch: return;
   }
 }
 
 void Render(Renderer& r, const EntryRecord& record) {
   switch (r.form) {
     case Form::kText: return ReportEntry(r.out, record, r.encoding);
-    case Form::kJsonLines: return WriteJson(r.out, r.source, record);
-    case Form::kCsv: return WriteCsv(r.out, r.source, record, r.scratch, ToTerminal(r));
+    case Form::kJsonLines: return WriteJson(r.out, r.source, record, r.clock);
+    case Form::kCsv: return WriteCsv(r.out, r.source, record, r.scratch, ToTerminal(r), r.clock);
+    case Form::kTimesketch: return WriteTimesketch(r.out, r.source, record, r.clock, r.scratch);
   }
 }
 
@@ -46,6 +63,7 @@ void Render(Renderer& r, const EndRecord& record) {
     case Form::kText: return ReportEnd(r.out, record);
     case Form::kJsonLines: return WriteJson(r.out, r.source, record);
     case Form::kCsv: return WriteCsv(r.out, r.source, record, r.scratch);
+    case Form::kTimesketch: return;
   }
 }
 
@@ -55,6 +73,7 @@ void Render(Renderer& r, Problem problem) {
     case Form::kJsonLines: return WriteJsonError(r.out, r.source, ProblemName(problem));
     case Form::kCsv:
       return WriteCsvError(r.out, r.source, ProblemName(problem), r.scratch, ToTerminal(r));
+    case Form::kTimesketch: return Note(r, r.name, ProblemName(problem));
   }
 }
 
@@ -66,6 +85,7 @@ void RenderFailure(Renderer& r, std::string_view problem) {
       return;
     case Form::kJsonLines: return WriteJsonError(r.out, r.source, problem);
     case Form::kCsv: return WriteCsvError(r.out, r.source, problem, r.scratch, ToTerminal(r));
+    case Form::kTimesketch: return Note(r, r.name, problem);
   }
 }
 
@@ -90,9 +110,13 @@ void Render(Renderer& r, const LogLocation& log) {
       PutEscaped(r.out, *log.same_as);
       r.out.Put("\n");
       return;
-    case Form::kJsonLines: return WriteJson(r.out, r.source, log);
+    case Form::kJsonLines: return WriteJson(r.out, r.source, log, r.clock);
     case Form::kCsv:
       if (log.same_as) WriteCsvCopy(r.out, r.source, log, r.scratch, ToTerminal(r));
+      return;
+    case Form::kTimesketch:
+      // A store's copy has no entries of its own: they were given once.
+      if (!log.same_as) r.source = TimesketchProvenance(r.name, &log);
       return;
   }
 }
@@ -111,6 +135,9 @@ void Render(Renderer& r, const VolumeRecord& volume) {
       if (!(volume.search_failed || volume.encryption) || !volume.problem) return;
       BeginLog(r, volume.volume.Source());
       return WriteCsvError(r.out, r.source, *volume.problem, r.scratch, ToTerminal(r));
+    case Form::kTimesketch:
+      if (volume.problem) Note(r, volume.volume.Source(), *volume.problem);
+      return;
   }
 }
 
@@ -179,6 +206,7 @@ void Render(Renderer& r, const ImageRecord& image) {
       return PutImageLine(r.out, image);
     case Form::kJsonLines: return WriteJson(r.out, image);
     case Form::kCsv: BeginLog(r, image.image); return WriteCsv(r.out, r.source, image, r.scratch);
+    case Form::kTimesketch: return;
   }
 }
 

@@ -8,6 +8,7 @@
 #include "log/loaded_log.h"
 #include "log/log_records.h"
 #include "report/form.h"
+#include "report/local_clock.h"
 #include "report/output.h"
 #include "report/problems.h"
 #include "report/text_forms.h"
@@ -16,6 +17,9 @@ namespace quenthar {
 
 /// Where the records of a run go, and how they are written.
 struct Renderer {
+  Renderer(Form f, Output& o, TextEncoding e = TextEncoding::kNarrow)
+      : form(f), out(o), encoding(e) {}
+
   Form form;
   Output& out;
   // The log's text in the text form; kUtf8Escaped also makes CSV escape, for
@@ -25,6 +29,12 @@ struct Renderer {
   std::string scratch;          // room to put a cell's text together
   bool in_block = false;        // a block of an image's text report has begun
   bool in_image_block = false;  // the block last begun is the image's own
+  LocalClock clock;             // the zone of the clocks that keep local time, if known
+  // Where the Timesketch form tells what it could not report (its standard
+  // output holds entries alone); none: nowhere. And the current log's
+  // source as given, for it.
+  Output* notes = nullptr;
+  std::string name;
 };
 
 /// Starts the run: the CSV header row.

@@ -1,5 +1,7 @@
 #include "report/text_forms.h"
 
+#include "time/clock_zone.h"
+
 namespace quenthar {
 namespace {
 
@@ -90,29 +92,10 @@ void PutEscaped(Output& out, std::string_view utf8) {
 }
 
 void PutMoment(Output& out, const Moment& moment) {
-  const std::int64_t seconds = moment.reading;
-  // Days and the second of the day, then the civil date of the day count
-  // (eras of 400 years, March first, so that leap days come last).
-  std::int64_t days = seconds / 86400;
-  std::int64_t second = seconds % 86400;
-  if (second < 0) {
-    second += 86400;
-    --days;
-  }
-  days += 719468;
-  const std::int64_t era = (days >= 0 ? days : days - 146096) / 146097;
-  const std::int64_t day_of_era = days - era * 146097;
-  const std::int64_t year_of_era =
-      (day_of_era - day_of_era / 1460 + day_of_era / 36524 - day_of_era / 146096) / 365;
-  const std::int64_t day_of_year =
-      day_of_era - (365 * year_of_era + year_of_era / 4 - year_of_era / 100);
-  const std::int64_t shifted_month = (5 * day_of_year + 2) / 153;
-  const std::int64_t day = day_of_year - (153 * shifted_month + 2) / 5 + 1;
-  const std::int64_t month = shifted_month < 10 ? shifted_month + 3 : shifted_month - 9;
-  const std::int64_t year = year_of_era + era * 400 + (month <= 2 ? 1 : 0);
-  if (year < 0) out.Put("-");
-  out.PutZeroFilled(static_cast<std::uint32_t>(year < 0 ? -year : year), 4);
-  const std::int64_t parts[] = {month, day, second / 3600, second / 60 % 60, second % 60};
+  const CivilTime civil = CivilOfSeconds(moment.reading);
+  if (civil.year < 0) out.Put("-");
+  out.PutZeroFilled(static_cast<std::uint32_t>(civil.year < 0 ? -civil.year : civil.year), 4);
+  const int parts[] = {civil.month, civil.day, civil.hour, civil.minute, civil.second};
   constexpr std::string_view kSeparators = "--T::";
   for (std::size_t i = 0; i < kSeparators.size(); ++i) {
     out.Put(kSeparators.substr(i, 1));
@@ -121,18 +104,12 @@ void PutMoment(Output& out, const Moment& moment) {
   switch (moment.zone) {
     case Moment::Zone::kUtc: return out.Put("Z");
     case Moment::Zone::kUnknown: return;
-    case Moment::Zone::kOffset: {
-      const std::int32_t minutes = (moment.offset < 0 ? -moment.offset : moment.offset) / 60;
-      out.Put(moment.offset < 0 ? "-" : "+");
-      out.PutZeroFilled(static_cast<std::uint32_t>(minutes / 60), 2);
-      out.Put(":");
-      out.PutZeroFilled(static_cast<std::uint32_t>(minutes % 60), 2);
-      return;
-    }
+    case Moment::Zone::kOffset: return out.Put(FormatOffset(moment.offset));
   }
 }
 
-void PutIsoTimestamp(Output& out, const InitPayload& date_time) {
+void PutIsoTimestamp(Output& out, const InitPayload& date_time,
+                     std::optional<std::int32_t> offset) {
   const auto& v = date_time.date_time;
   out.PutZeroFilled(v[0], 4);
   constexpr std::string_view kSeparators = "--T::";
@@ -140,6 +117,7 @@ void PutIsoTimestamp(Output& out, const InitPayload& date_time) {
     out.Put(kSeparators.substr(i, 1));
     out.PutZeroFilled(v[i + 1], 2);
   }
+  if (offset) out.Put(FormatOffset(*offset));
 }
 
 }  // namespace quenthar

@@ -4,6 +4,7 @@
 
 #include <array>
 #include <cstddef>
+#include <cstdint>
 #include <optional>
 #include <string_view>
 
@@ -39,11 +40,14 @@ GuidText FormatGuidLowercase(const Guid& guid);
 std::optional<std::string_view> ToNarrowText(const Utf16View& text, char* scratch);
 
 /// The LogInit date and time as "YYYY-MM-DDThh:mm:ss", from the same
-/// zero-filled numbers as the report's "%4.4d-%2.2d-%2.2d %2.2d:%2.2d:%2.2d".
-void PutIsoTimestamp(Output& out, const InitPayload& date_time);
+/// zero-filled numbers as the report's "%4.4d-%2.2d-%2.2d %2.2d:%2.2d:%2.2d",
+/// then its UTC offset where the clock's zone is known ("+01:00").
+void PutIsoTimestamp(Output& out, const InitPayload& date_time,
+                     std::optional<std::int32_t> offset = std::nullopt);
 
 /// A moment as "YYYY-MM-DDThh:mm:ss" (the proleptic Gregorian calendar, any
 /// year the count reaches), then "Z" for UTC, "+hh:mm" for a known offset,
+/// ("+hh:mm:ss" for one of seconds, as some zones had before 1900)
 /// nothing for a local time of a zone not known.
 void PutMoment(Output& out, const Moment& moment);
 

@@ -173,6 +173,32 @@ std::optional<std::int32_t> OffsetOfLocal(const ClockZone& zone, int year, int m
   return PickOffset(before, window.data(), window.data() + window.size(), *local);
 }
 
+CivilTime CivilOfSeconds(std::int64_t seconds) {
+  // Days and the second of the day, then DaysOfCivil backwards.
+  std::int64_t days = seconds / 86400;
+  std::int64_t second = seconds % 86400;
+  if (second < 0) {
+    second += 86400;
+    --days;
+  }
+  days += 719468;
+  const std::int64_t era = (days >= 0 ? days : days - 146096) / 146097;
+  const std::int64_t day_of_era = days - era * 146097;
+  const std::int64_t year_of_era =
+      (day_of_era - day_of_era / 1460 + day_of_era / 36524 - day_of_era / 146096) / 365;
+  const std::int64_t day_of_year =
+      day_of_era - (365 * year_of_era + year_of_era / 4 - year_of_era / 100);
+  const std::int64_t shifted_month = (5 * day_of_year + 2) / 153;
+  const auto day = static_cast<int>(day_of_year - (153 * shifted_month + 2) / 5 + 1);
+  const auto month = static_cast<int>(shifted_month < 10 ? shifted_month + 3 : shifted_month - 9);
+  return {year_of_era + era * 400 + (month <= 2 ? 1 : 0),
+          month,
+          day,
+          static_cast<int>(second / 3600),
+          static_cast<int>(second / 60 % 60),
+          static_cast<int>(second % 60)};
+}
+
 OffsetText FormatOffset(std::int32_t seconds, ZeroOffset zero) {
   OffsetText text{};
   if (seconds == 0 && zero == ZeroOffset::kZuluForZero) {

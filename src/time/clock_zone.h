@@ -89,6 +89,15 @@ std::variant<ClockZone, std::string> FindZone(std::string_view name);
 std::optional<std::int64_t> SecondsOfCivil(int year, int month, int day, int hour, int minute,
                                            int second);
 
+/// A date and time of the proleptic Gregorian calendar.
+struct CivilTime {
+  std::int64_t year;
+  int month, day, hour, minute, second;
+};
+
+/// The civil date and time of seconds since 1970 (SecondsOfCivil's inverse).
+CivilTime CivilOfSeconds(std::int64_t seconds);
+
 /// The UTC offset, in seconds east of UTC, of a local wall-clock time in the
 /// zone (a civil date and time as stored, with no zone); nullopt when the
 /// fields are no real date or time. Where the zone's clocks go back and a

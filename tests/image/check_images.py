@@ -16,6 +16,7 @@ ewfacquire and qemu-img."""
 import gzip
 import argparse
 import hashlib
+import datetime
 import json
 import os
 import re
@@ -75,11 +76,12 @@ class Checker:
         result = subprocess.run(self.command(arguments), cwd=cwd or self.work, env=self.env(),
                                 stdout=subprocess.PIPE, stderr=subprocess.PIPE, timeout=120)
         out = result.stdout.decode("utf-8")
-        if self.windows and "--json" not in arguments and "--csv" not in arguments:
+        text = not {"--json", "--csv", "--timesketch"} & set(arguments)
+        if self.windows and text:
             out = out.replace("\r\n", "\n")  # the text report's line ends there
         if "--json" in arguments:
             self.check_records(out)
-        if "--image" in arguments and not account:
+        if "--image" in arguments and "--timesketch" not in arguments and not account:
             out = self.without_accounts(out, "--json" in arguments, "--csv" in arguments)
         return result.returncode, out
 
@@ -1052,6 +1054,25 @@ def check_at_work(c, work, args, esp_log, sys_log):
         log = [json.loads(line) for line in c.run("--image", "--json", image)[1].splitlines()
                if '"record":"log"' in line]
         c.expect(f"the modification time in {image}", [r["file_modified"] for r in log], [want])
+    # With the zone FAT kept it in, its offset; NTFS's stays UTC.
+    for image, want in (("dated-ntfs.img", "2024-12-09T07:30:14Z"), ("dated-fat.img", "2024-12-09T07:30:14+01:00")):
+        log = [json.loads(line) for line in
+               c.run("--image", "--json", "--clock-zone", "Europe/Berlin", image)[1].splitlines()
+               if '"record":"log"' in line]
+        c.expect(f"the modification time in {image}, its zone given", [r["file_modified"] for r in log], [want])
+
+    # --timesketch of the example image: every line an entry Timesketch takes
+    # as it is (its three keys, a datetime Python reads), the boot's start in
+    # UTC, as many lines as the JSON Lines have entries.
+    shutil.copy(os.path.join(SOURCE, "examples", "disk.E01"), os.path.join(work, "example.E01"))
+    status, out = c.run("--image", "--timesketch", "--clock-zone", "Europe/Berlin", "example.E01")
+    lines = [json.loads(line) for line in out.splitlines()]
+    entries = [line for line in c.run("--image", "--json", "example.E01")[1].splitlines() if '"record":"entry"' in line]
+    taken = all(isinstance(line.get(k), str) and line[k] for line in lines for k in ("message", "datetime", "timestamp_desc"))
+    parsed = {datetime.datetime.fromisoformat(line["datetime"]).utcoffset() for line in lines}
+    c.expect("--timesketch of the example image",
+             (status, len(lines), taken, parsed, lines[0]["datetime"], lines[0]["sha256"] is not None),
+             (0, len(entries), True, {datetime.timedelta(0)}, "2026-12-09T06:30:15+00:00", True))
 
     # Progress: a status line on standard error, a terminal, while the output
     # goes to a file as it would without it; --progress writes a line per

@@ -7,6 +7,7 @@
 #include <cstdlib>
 #include <filesystem>
 #include <string>
+#include <tuple>
 #include <vector>
 
 #include "time/carried_zones.h"
@@ -132,6 +133,22 @@ TEST(SecondsOfCivil, TheMomentALocalTimeStandsFor) {
   EXPECT_EQ(SecondsOfCivil(2000, 3, 1, 0, 0, 0), 951868800);
   EXPECT_EQ(SecondsOfCivil(1, 1, 1, 0, 0, 0), -62135596800);
   EXPECT_EQ(SecondsOfCivil(9999, 12, 31, 23, 59, 59), 253402300799);
+}
+
+TEST(CivilOfSeconds, UndoesSecondsOfCivil) {
+  const CivilTime dates[] = {{1970, 1, 1, 0, 0, 0},   {1969, 12, 31, 23, 59, 59},
+                             {2000, 2, 29, 12, 0, 0}, {2100, 3, 1, 0, 0, 1},
+                             {1, 1, 1, 0, 0, 0},      {9999, 12, 31, 23, 59, 59},
+                             {1600, 2, 29, 6, 30, 15}};
+  for (const CivilTime& d : dates) {
+    const std::optional<std::int64_t> seconds =
+        SecondsOfCivil(static_cast<int>(d.year), d.month, d.day, d.hour, d.minute, d.second);
+    ASSERT_TRUE(seconds);
+    const CivilTime back = CivilOfSeconds(*seconds);
+    EXPECT_EQ(std::tie(back.year, back.month, back.day, back.hour, back.minute, back.second),
+              std::tie(d.year, d.month, d.day, d.hour, d.minute, d.second))
+        << *seconds;
+  }
 }
 
 TEST(FindZone, RefusesWhatNamesNoZone) {

@@ -64,7 +64,7 @@ TEST(ReportLog, FailsWhenHeaderOrRegionCannotBeReadWhole) {
     std::filesystem::create_directories(dir);
     std::filesystem::current_path(dir);
     Output out;
-    Renderer r{c.form, out, TextEncoding::kNarrow, {}, {}};
+    Renderer r{c.form, out, TextEncoding::kNarrow};
     BeginLog(r, "cut.bin");
     const int status = ReportLog(r, CutLog(c.readable));
     const std::string head = c.form == Form::kText ? header_line : header_record;

@@ -130,7 +130,7 @@ TEST(PutEscaped, EveryControlCharacterAndNothingElse) {
 
 TEST(ImageTextReport, HeadingsAndProblemsEscapedInAFileToo) {
   Output out;
-  Renderer r{Form::kText, out, TextEncoding::kNarrow, {}, {}};
+  Renderer r{Form::kText, out, TextEncoding::kNarrow};
   BeginBlock(r, "disk.raw@0:/a\nb\r\x1b[2J\\c\xc2\x9b.dat");
   RenderFailure(r, "failed \x07");
   VolumeRecord volume;

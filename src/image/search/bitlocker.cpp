@@ -1,4 +1,4 @@
-#define LIBBDE_HAVE_BFIO
+#define LIBBDE_HAVE_BFIO 1
 #include "image/search/bitlocker.h"
 
 #include <libbde.h>

@@ -1,4 +1,4 @@
-#define LIBVSHADOW_HAVE_BFIO
+#define LIBVSHADOW_HAVE_BFIO 1
 #include "image/search/shadow_copies.h"
 
 #include <libvshadow.h>
