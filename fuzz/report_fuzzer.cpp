@@ -1,9 +1,11 @@
 // Fuzz target over the whole path from the file's bytes to the output. The
-// input's last byte chooses the form (its value mod 3: text, JSON Lines, CSV)
-// and whether it goes to a terminal (its value divided by 3, odd); the bytes
-// before it are the log file: up to 65,536 bytes it is the boot partition's
-// form, zero-padded to its length; longer, the system folder's form, cut or
-// zero-padded to 67,584 bytes. Every JSON line must parse, and no control
+// input's last byte chooses the form (its value mod 4: text, JSON Lines, CSV,
+// Timesketch), whether it goes to a terminal (bit 2) and whether the clock's
+// zone is known (bit 3: a zone of summer time by rule); the bytes before it
+// are the log file: up to 65,536 bytes it is the boot partition's form,
+// zero-padded to its length; longer, the system folder's form, cut or
+// zero-padded to 67,584 bytes. Every JSON line must parse, every Timesketch
+// line have a datetime that ISO 8601's readers take, and no control
 // character but a line end may reach a terminal or a JSON line.
 #include <simdjson.h>
 
@@ -30,7 +32,8 @@ using namespace quenthar;
 void RequireJsonLines(std::string_view text) {
   static simdjson::dom::parser parser;
   static simdjson::padded_string padded;
-  if (!text.empty() && text.back() != '\n') std::abort();  // every line is ended
+  if (text.empty()) return;  // Timesketch's, of a log without entries
+  if (text.back() != '\n') std::abort();  // every line is ended
   if (padded.size() < text.size()) padded = simdjson::padded_string(text.size() * 2);
   std::copy(text.begin(), text.end(), padded.data());
   simdjson::dom::document_stream docs;
@@ -60,12 +63,38 @@ void RequireNoControls(std::string_view text, bool csv) {
   }
 }
 
+// Each line's datetime: "YYYY-MM-DDThh:mm:ss+00:00", a year from 0001.
+void RequireIsoDatetimes(std::string_view text) {
+  constexpr std::string_view kKey = "\"datetime\":\"";
+  constexpr std::string_view kShape = "dddd-dd-ddTdd:dd:dd+00:00\"";
+  for (std::size_t line = 0; line < text.size(); line = text.find('\n', line) + 1) {
+    const std::size_t at = text.find(kKey, line);
+    if (at == std::string_view::npos || at > text.find('\n', line)) std::abort();
+    const std::string_view value = text.substr(at + kKey.size(), kShape.size());
+    if (value.size() != kShape.size() || value.substr(0, 4) == "0000") std::abort();
+    for (std::size_t i = 0; i < kShape.size(); ++i) {
+      const bool digit = value[i] >= '0' && value[i] <= '9';
+      if (kShape[i] == 'd' ? !digit : value[i] != kShape[i]) std::abort();
+    }
+  }
+}
+
+// Central Europe's rule: +01:00, and +02:00 from the last Sunday of March to
+// the last of October.
+const ClockZone kSummerZone(
+    3600, {},
+    ZoneRule{3600, ZoneRule::Daylight{7200,
+                                      {ZoneRuleDate::Kind::kMonthWeekDay, 0, 5, 3, 7200},
+                                      {ZoneRuleDate::Kind::kMonthWeekDay, 0, 5, 10, 10800}}});
+
 }  // namespace
 
 extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size) {
   if (size == 0) return 0;
-  const Form kind = std::array{Form::kText, Form::kJsonLines, Form::kCsv}[data[size - 1] % 3];
-  const bool terminal = (data[size - 1] / 3) % 2 != 0;
+  const Form kind =
+      std::array{Form::kText, Form::kJsonLines, Form::kCsv, Form::kTimesketch}[data[size - 1] % 4];
+  const bool terminal = (data[size - 1] & 4) != 0;
+  const bool zoned = (data[size - 1] & 8) != 0;
   --size;
   const LogForm form = size <= static_cast<std::size_t>(kBootPartitionLog.file_size)
                            ? kBootPartitionLog
@@ -88,11 +117,14 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
   static Output out;  // in memory, its room kept from input to input
   out.Clear();
   Renderer r{kind, out, terminal ? TextEncoding::kUtf8Escaped : TextEncoding::kNarrow};
+  if (zoned) r.clock = LocalClock(kSummerZone, "Europe/Berlin");
   BeginRun(r);
   BeginLog(r, platform::ArgumentText(name.c_str()));
   Render(r, HeaderOf(form, header));
   ReportEntries(r, log);
-  if (kind == Form::kJsonLines) RequireJsonLines(out.Text());
-  if (terminal || kind == Form::kJsonLines) RequireNoControls(out.Text(), kind == Form::kCsv);
+  const bool json = kind == Form::kJsonLines || kind == Form::kTimesketch;
+  if (json) RequireJsonLines(out.Text());
+  if (kind == Form::kTimesketch) RequireIsoDatetimes(out.Text());
+  if (terminal || json) RequireNoControls(out.Text(), kind == Form::kCsv);
   return 0;
 }

@@ -337,6 +337,10 @@ std::string TimesketchProvenance(std::string_view source, const LogLocation* log
   return std::string(text.Text());
 }
 
+// The first and last second of the years 1 to 9999.
+constexpr std::int64_t kFirstSecond = -62135596800;
+constexpr std::int64_t kLastSecond = 253402300799;
+
 void WriteTimesketch(Output& out, const std::string& provenance, const EntryRecord& record,
                      LocalClock& clock, std::string& scratch) {
   scratch.clear();
@@ -355,6 +359,11 @@ void WriteTimesketch(Output& out, const std::string& provenance, const EntryReco
       why = "No time: its boot's date and time is no real date";
     } else if (offset) {
       *utc -= *offset;
+      // Readers of ISO 8601 take the years 1 to 9999 alone.
+      if (*utc < kFirstSecond || *utc > kLastSecond) {
+        utc.reset();
+        why = "No time: its boot's start in UTC falls outside the years 1 to 9999";
+      }
     }
   } else if (record.boot->number != 0) {
     why = "No time: its boot's LogInit is too short";
