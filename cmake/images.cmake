@@ -45,7 +45,8 @@ if(WIN32 AND QUENTHAR_IMAGE_DEPS_SCRIPT AND NOT QUENTHAR_IMAGES STREQUAL "OFF")
   else()
     message(STATUS "Disk images: the image libraries are in ${deps_prefix}")
     set(image_libraries "")
-    foreach(name tsk ewf vmdk vhdi z)
+    # In link order: libbfio after libbde and libvshadow, which call it.
+    foreach(name tsk bde vshadow qcow ewf vmdk vhdi bfio z)
       list(APPEND image_libraries ${deps_prefix}/lib/lib${name}.a)
     endforeach()
     # What the libraries call of Windows.

@@ -134,7 +134,10 @@ def check_zip(package, root, images, failures):
     wanted = ["licenses/gcc-copyright.txt", "licenses/mingw-w64-copyright.txt"]
     if images:
         wanted += ["licenses/libewf-COPYING.txt", "licenses/libvhdi-COPYING.txt",
-                   "licenses/libvmdk-COPYING.txt", "licenses/zlib-copyright.txt",
+                   "licenses/libvmdk-COPYING.txt", "licenses/libbde-COPYING.txt",
+                   "licenses/libvshadow-COPYING.txt", "licenses/libqcow-COPYING.LESSER.txt",
+                   "licenses/libqcow-COPYING.txt", "licenses/libbfio-COPYING.txt",
+                   "licenses/zlib-copyright.txt",
                    "licenses/sleuthkit/cpl1.0.txt", "licenses/sleuthkit/IBM-LICENSE"]
     missing = [n for n in wanted if n not in licences]
     if missing:
