@@ -90,12 +90,20 @@ else()
       endif()
       if(name IN_LIST libyal_archives)
         set(renamed ${CMAKE_BINARY_DIR}/image-archives/lib${name}.a)
+        # Then the copies' tables that are the same in every library are
+        # shared (scripts/share-tables.sh: else arm64's offset table overflows).
         add_custom_command(OUTPUT ${renamed}
           COMMAND ${CMAKE_COMMAND} -E make_directory ${CMAKE_BINARY_DIR}/image-archives
           COMMAND ${CMAKE_COMMAND} -E env AR=${CMAKE_AR} LD=${CMAKE_LINKER} NM=${CMAKE_NM}
                   OBJCOPY=${CMAKE_OBJCOPY}
-                  ${PROJECT_SOURCE_DIR}/scripts/rename-copies.sh lib${name} ${QUENTHAR_ARCHIVE_${name}} ${renamed}
-          DEPENDS ${QUENTHAR_ARCHIVE_${name}} ${PROJECT_SOURCE_DIR}/scripts/rename-copies.sh VERBATIM)
+                  ${PROJECT_SOURCE_DIR}/scripts/rename-copies.sh lib${name} ${QUENTHAR_ARCHIVE_${name}}
+                  ${renamed}.copies
+          COMMAND ${CMAKE_COMMAND} -E env AR=${CMAKE_AR} OBJCOPY=${CMAKE_OBJCOPY}
+                  OBJDUMP=${CMAKE_OBJDUMP} READELF=${CMAKE_READELF}
+                  ${PROJECT_SOURCE_DIR}/scripts/share-tables.sh ${renamed}.copies ${renamed}
+          COMMAND ${CMAKE_COMMAND} -E rm ${renamed}.copies
+          DEPENDS ${QUENTHAR_ARCHIVE_${name}} ${PROJECT_SOURCE_DIR}/scripts/rename-copies.sh
+                  ${PROJECT_SOURCE_DIR}/scripts/share-tables.sh VERBATIM)
         list(APPEND renamed_archives ${renamed})
         list(APPEND image_libraries ${renamed})
       else()
