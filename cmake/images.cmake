@@ -34,7 +34,7 @@ if(CMAKE_CROSSCOMPILING AND QUENTHAR_IMAGE_SYSROOT_SCRIPT AND NOT QUENTHAR_IMAGE
 endif()
 if(WIN32 AND QUENTHAR_IMAGE_DEPS_SCRIPT AND NOT QUENTHAR_IMAGES STREQUAL "OFF")
   message(STATUS "Disk images: building or reusing the image libraries for Windows "
-                 "(the first build takes about 7 minutes on 2 cores)")
+                 "(the first build is long: 42 minutes on 2 busy cores)")
   execute_process(COMMAND ${QUENTHAR_IMAGE_DEPS_SCRIPT} RESULT_VARIABLE deps_made
                   OUTPUT_VARIABLE deps_prefix ERROR_VARIABLE deps_error
                   OUTPUT_STRIP_TRAILING_WHITESPACE)

@@ -167,12 +167,12 @@ twice=$(for archive in "$stage"/lib/*.a; do defined "$archive"; done | sort | un
 
 # Each library's licence, for the zip.
 mkdir -p "$stage/licenses"
-for name in libewf libvhdi libvmdk libbde libvshadow libbfio; do
+# A libyal library's COPYING is the LGPL, or else the GPL beside the LGPL
+# in COPYING.LESSER, which adds to it: both go.
+for name in libewf libvhdi libvmdk libbde libvshadow libqcow libbfio; do
   cp "$name/COPYING" "$stage/licenses/$name-COPYING.txt"
+  if [ -f "$name/COPYING.LESSER" ]; then cp "$name/COPYING.LESSER" "$stage/licenses/$name-COPYING.LESSER.txt"; fi
 done
-# libqcow's LGPL text, and the GPL's that it adds to.
-cp libqcow/COPYING.LESSER "$stage/licenses/libqcow-COPYING.LESSER.txt"
-cp libqcow/COPYING "$stage/licenses/libqcow-COPYING.txt"
 cp -r sleuthkit/licenses "$stage/licenses/sleuthkit"
 rm -f "$stage/licenses/sleuthkit/README.md"
 cp "$(find zlib/usr/share/doc -name copyright | head -n 1)" "$stage/licenses/zlib-copyright.txt"
