@@ -1,10 +1,10 @@
 #!/usr/bin/env bash
 # Builds what the Windows build reads disk images with, for x86_64-w64-mingw32,
-# static: libewf, libvhdi and libvmdk from Debian 12's source packages, zlib
-# from Debian's build for the target, and The Sleuth Kit's library (libtsk)
-# from the archive in $QUENTHAR_SOURCES, or else from its upstream tag; each
-# pinned in cmake/windows-deps.txt. Prints the folder that holds the result
-# (include/ and lib/) on its last line.
+# static: libewf, libvhdi, libvmdk, libbde, libqcow and libbfio from Debian
+# 12's source packages, zlib from Debian's build for the target, and
+# libvshadow and The Sleuth Kit's library (libtsk) from archives in
+# $QUENTHAR_SOURCES; each pinned in cmake/windows-deps.txt. Prints the folder
+# that holds the result (include/ and lib/) on its last line.
 #
 # The result is cached outside the build folder, keyed by this script, the
 # list and the compiler: in $QUENTHAR_DEPS_CACHE, or else
@@ -39,6 +39,10 @@ fail() {  # the log stays beside the cache, for a look at why
   exit 1
 }
 pinned() { awk -v kind="$1" -v name="$2" '$1 == kind && $2 == name { print $3 }' "$list"; }
+: > "$log"
+# Two sources are archives that neither Debian nor upstream serve as such.
+[ -n "${QUENTHAR_SOURCES:-}" ] ||
+  fail "QUENTHAR_SOURCES is not set (a folder that holds libvshadow's and The Sleuth Kit's archives)"
 
 # apt of its own, with source lists: the machine's state stays as it is.
 mkdir -p "$work/apt/state/lists/partial" "$work/apt/cache/archives/partial"
@@ -55,7 +59,7 @@ apt=(-o "Dir::State=$work/apt/state" -o "Dir::State::status=$work/apt/status"
 apt-get "${apt[@]}" -qq update >> "$log" 2>&1 || fail "apt cannot read Debian's package lists"
 mkdir -p "$work/src"
 cd "$work/src"
-for name in libewf libvhdi libvmdk; do
+for name in libbfio libewf libvhdi libvmdk libbde libqcow; do
   apt-get "${apt[@]}" -qq source --download-only "$name=$(pinned source $name)" >> "$log" 2>&1 ||
     fail "apt cannot fetch the source of $name"
   dpkg-source -x --no-check "$name"_*.dsc "$name" >> "$log" 2>&1 || fail "cannot unpack $name"
@@ -66,18 +70,16 @@ dpkg -x libz-mingw-w64-dev_*.deb zlib
 cp -r zlib/usr/$host/include/. "$stage/include/"
 cp zlib/usr/$host/lib/libz.a "$stage/lib/"  # not its .dll.a: linked statically
 
-read -r archive sum < <(awk '$1 == "sleuthkit" { print $2, $3 }' "$list")
-read -r tag commit < <(awk '$1 == "sleuthkit-tag" { print $2, $3 }' "$list")
-if [ -n "${QUENTHAR_SOURCES:-}" ]; then
+# The archives of $QUENTHAR_SOURCES, each checked against its pinned sum and
+# unpacked into a folder of the library's name.
+for name in libvshadow sleuthkit; do
+  read -r archive sum < <(awk -v name="$name" '$1 == name { print $2, $3 }' "$list")
   echo "$sum  $QUENTHAR_SOURCES/$archive" | sha256sum -c --quiet > /dev/null 2>&1 ||
     fail "$QUENTHAR_SOURCES/$archive is missing or not the pinned archive"
-  tar -xJf "$QUENTHAR_SOURCES/$archive"
-  mv "${archive%.tar.xz}" sleuthkit
-else
-  git clone -q --depth 1 --branch "$tag" https://github.com/sleuthkit/sleuthkit.git sleuthkit >> "$log" 2>&1 ||
-    fail "cannot fetch The Sleuth Kit's tag $tag (set QUENTHAR_SOURCES to a folder that holds $archive)"
-  [ "$(git -C sleuthkit rev-parse HEAD)" = "$commit" ] || fail "the tag $tag is not commit $commit"
-fi
+  mkdir "$name"
+  tar -xf "$QUENTHAR_SOURCES/$archive" -C "$name" --strip-components=1 >> "$log" 2>&1 ||
+    fail "cannot unpack $archive"
+done
 
 # Some sources include Windows headers with capitals, which a case-sensitive
 # file system does not find.
@@ -113,10 +115,10 @@ build_libyal() {
     fail "the install of $name failed"
 }
 
-# libvhdi and libvmdk each carry their own copies of the support libraries
-# (libcerror, libbfio, ...), as libewf does: linked together, the copies'
-# symbols clash. Each library becomes one object whose own functions keep
-# their names and whose copies take a prefix of the library's.
+# Every libyal library carries its own copies of the support libraries
+# (libcerror, libcdata, libuna, ...): linked together, the copies' symbols
+# clash. Each library becomes one object whose own functions keep their names
+# and whose copies take a prefix of the library's.
 rename_copies() {
   AR=$host-ar LD=$host-ld NM=$host-nm OBJCOPY=$host-objcopy \
     "$top/scripts/rename-copies.sh" --merge "$1" "$stage/lib/$1.a" "$work/$1.a" >> "$log" 2>&1 ||
@@ -124,12 +126,24 @@ rename_copies() {
   mv "$work/$1.a" "$stage/lib/$1.a"
   rm -f "$stage/lib/$1.la"
 }
+defined() { $host-nm --defined-only -g "$1" 2> /dev/null | awk 'NF == 3 { print $3 }' | sort -u; }
 
-build_libyal libewf --with-zlib="$stage" --without-openssl
-build_libyal libvhdi
-rename_copies libvhdi
-build_libyal libvmdk --with-zlib="$stage"
-rename_copies libvmdk
+# One libbfio, which the program calls and hands its handles to libbde and
+# libvshadow through: those two are built to call it rather than a copy of
+# their own. The others keep their copies (libqcow's is newer than this one).
+build_libyal libbfio
+build_libyal libewf --with-zlib="$stage" --without-openssl --without-libbfio
+build_libyal libvhdi --without-libbfio
+build_libyal libvmdk --with-zlib="$stage" --without-libbfio
+build_libyal libqcow --with-zlib="$stage" --without-openssl --without-libbfio
+build_libyal libbde --without-openssl --with-libbfio="$stage"
+build_libyal libvshadow --with-libbfio="$stage"
+for name in libbfio libewf libvhdi libvmdk libqcow libbde libvshadow; do rename_copies $name; done
+for name in libbde libvshadow; do
+  [ -z "$(defined "$stage/lib/$name.a" | grep '^libbfio_')" ] &&
+    $host-nm -u "$stage/lib/$name.a" | grep ' libbfio_handle_read_buffer$' > /dev/null ||
+    fail "$name was built with a libbfio of its own"
+done
 
 # libtsk alone: not its tools or tests, and of its database layer (tsk/auto,
 # which needs SQLite and is not used here) only the GUIDs the file systems use.
@@ -148,10 +162,17 @@ make -C sleuthkit install >> "$log" 2>&1 || fail "the install of libtsk failed"
 grep -q "libewf support: *yes" "$log" && grep -q "libvhdi support: *yes" "$log" &&
   grep -q "libvmdk support: *yes" "$log" || fail "libtsk was configured without an image library"
 rm -f "$stage"/lib/*.la
+twice=$(for archive in "$stage"/lib/*.a; do defined "$archive"; done | sort | uniq -d)
+[ -z "$twice" ] || fail "symbols defined in two archives: $(echo "$twice" | head -n 5 | tr '\n' ' ')"
 
 # Each library's licence, for the zip.
 mkdir -p "$stage/licenses"
-for name in libewf libvhdi libvmdk; do cp "$name/COPYING" "$stage/licenses/$name-COPYING.txt"; done
+# A libyal library's COPYING is the LGPL, or else the GPL beside the LGPL
+# in COPYING.LESSER, which adds to it: both go.
+for name in libewf libvhdi libvmdk libbde libvshadow libqcow libbfio; do
+  cp "$name/COPYING" "$stage/licenses/$name-COPYING.txt"
+  if [ -f "$name/COPYING.LESSER" ]; then cp "$name/COPYING.LESSER" "$stage/licenses/$name-COPYING.LESSER.txt"; fi
+done
 cp -r sleuthkit/licenses "$stage/licenses/sleuthkit"
 rm -f "$stage/licenses/sleuthkit/README.md"
 cp "$(find zlib/usr/share/doc -name copyright | head -n 1)" "$stage/licenses/zlib-copyright.txt"

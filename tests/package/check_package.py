@@ -133,8 +133,12 @@ def check_zip(package, root, images, failures):
         failures.append(f"zip holds {names}")
     wanted = ["licenses/gcc-copyright.txt", "licenses/mingw-w64-copyright.txt"]
     if images:
-        wanted += ["licenses/libewf-COPYING.txt", "licenses/libvhdi-COPYING.txt",
-                   "licenses/libvmdk-COPYING.txt", "licenses/zlib-copyright.txt",
+        # A libyal library's LGPL text, and the GPL's it adds to where the
+        # library ships both.
+        for name in ("libewf", "libvhdi", "libvmdk", "libqcow"):
+            wanted += [f"licenses/{name}-COPYING.txt", f"licenses/{name}-COPYING.LESSER.txt"]
+        wanted += ["licenses/libbde-COPYING.txt", "licenses/libvshadow-COPYING.txt",
+                   "licenses/libbfio-COPYING.txt", "licenses/zlib-copyright.txt",
                    "licenses/sleuthkit/cpl1.0.txt", "licenses/sleuthkit/IBM-LICENSE"]
     missing = [n for n in wanted if n not in licences]
     if missing:
