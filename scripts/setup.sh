@@ -15,7 +15,8 @@ program="cmake ninja-build g++ libtsk-dev libewf-dev libvmdk-dev libvhdi-dev lib
   libbde-dev libvshadow-dev libqcow-dev libbfio-dev libssl-dev libexpat1-dev zlib1g-dev
   libsqlite3-dev libseccomp-dev tzdata"
 tests="$program python3 python3-jsonschema libgtest-dev man-db mandoc lintian git
-  ntfs-3g ntfs-3g-dev wimtools mtools dosfstools gdisk fdisk e2fsprogs ewf-tools qemu-utils"
+  ntfs-3g ntfs-3g-dev wimtools mtools dosfstools gdisk fdisk e2fsprogs ewf-tools qemu-utils
+  cryptsetup-bin python3-cryptography"
 fuzz="$program python3 libgtest-dev clang libclang-rt-14-dev libsimdjson-dev"
 all="$tests $fuzz libbenchmark-dev clang-format clang-tidy g++-mingw-w64-x86-64-posix wine64
   g++-aarch64-linux-gnu qemu-user autoconf automake libtool gettext pkgconf make dpkg-dev xz-utils"
