@@ -32,7 +32,7 @@ using namespace quenthar;
 void RequireJsonLines(std::string_view text) {
   static simdjson::dom::parser parser;
   static simdjson::padded_string padded;
-  if (text.empty()) return;  // Timesketch's, of a log without entries
+  if (text.empty()) return;               // Timesketch's, of a log without entries
   if (text.back() != '\n') std::abort();  // every line is ended
   if (padded.size() < text.size()) padded = simdjson::padded_string(text.size() * 2);
   std::copy(text.begin(), text.end(), padded.data());

@@ -14,6 +14,12 @@
 namespace quenthar::platform {
 namespace {
 
+// The C runtime's handle of a stream.
+HANDLE HandleOf(std::FILE* stream) {
+  // NOLINTNEXTLINE(performance-no-int-to-ptr): the handle is an integer there
+  return reinterpret_cast<HANDLE>(_get_osfhandle(_fileno(stream)));
+}
+
 FileIdentity IdentityOf(HANDLE file) {
   // The 128-bit id where the file system has it; else the 64-bit file index.
   // The first part tells which, so that the two kinds never compare equal.
@@ -78,8 +84,7 @@ std::string ArgumentPath(const ArgChar* arg) {
 Input OpenForReading(const ArgChar* path, std::size_t /*stream_limit*/) {
   std::FILE* stream = _wfopen(path, L"rb");
   if (stream == nullptr) return {};
-  const auto file = reinterpret_cast<HANDLE>(_get_osfhandle(_fileno(stream)));
-  return {stream, IdentityOf(file)};
+  return {stream, IdentityOf(HandleOf(stream))};
 }
 
 std::FILE* CreateEmptyFile(const char* name, const FileIdentity& input) {
@@ -119,14 +124,14 @@ void SetBinaryMode(std::FILE* stream) { _setmode(_fileno(stream), _O_BINARY); }
 
 bool IsConsole(std::FILE* stream) {
   DWORD mode = 0;
-  return GetConsoleMode(reinterpret_cast<HANDLE>(_get_osfhandle(_fileno(stream))), &mode) != 0;
+  return GetConsoleMode(HandleOf(stream), &mode) != 0;
 }
 
 // _isatty would take the NUL device for one: only a console is read.
 bool IsTerminal(std::FILE* stream) { return IsConsole(stream); }
 
 bool WriteToConsole(std::FILE* stream, std::string_view utf8) {
-  const auto console = reinterpret_cast<HANDLE>(_get_osfhandle(_fileno(stream)));
+  HANDLE const console = HandleOf(stream);
   std::wstring units;
   AppendConsoleUnits(utf8, units);
   // In slices a console takes whole, never between the two halves of a pair.
@@ -149,8 +154,7 @@ std::vector<std::string> ExecCompanion(const char* /*name*/, const ArgChar* cons
 }
 
 FileTimes TimesOfFile(std::FILE* stream) {
-  // NOLINTNEXTLINE(performance-no-int-to-ptr): the C runtime's handle of the stream
-  const auto file = reinterpret_cast<HANDLE>(_get_osfhandle(_fileno(stream)));
+  HANDLE const file = HandleOf(stream);
   FILE_BASIC_INFO info{};
   FileTimes times;
   if (!GetFileInformationByHandleEx(file, FileBasicInfo, &info, sizeof info)) return times;

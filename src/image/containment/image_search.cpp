@@ -49,7 +49,11 @@ class Volumes {
     ListedVolume v{std::move(m.chain), {}, std::move(m.problem), m.failed, m.kind};
     v.place.image = image_;
     v.place.partition_offset = v.chain.offset;
-    v.place.partition = parent != nullptr ? parent->place.partition : std::move(m.partition);
+    if (parent != nullptr) {
+      v.place.partition = parent->place.partition;
+    } else {
+      v.place.partition = std::move(m.partition);
+    }
     for (const VolumeLayer& layer : v.chain.layers) {
       if (layer.kind == LayerKind::kStore) v.place.store = layer.index;
     }
@@ -207,7 +211,7 @@ class VolumeCheck {
         const std::optional<EncryptionMessage> e = DecodeAs<EncryptionMessage>(m);
         // Once, before anything of the volume's; by a secret the worker was given.
         if (!e || record_.encryption || record_.volume.file_system || logs_ != 0 ||
-            (e->opened_by && context_.given.count(*e->opened_by) == 0)) {
+            (e->opened_by && !context_.given.contains(*e->opened_by))) {
           return Verdict::kBroken;
         }
         record_.encryption = "bitlocker";
@@ -505,7 +509,7 @@ std::vector<Secret> SecretsFor(const JobMessage& job, const std::vector<KeySecre
   }
   std::vector<Secret> secrets;
   for (const KeySecret& k : keys) {
-    if (all || needed.count(k.secret.number) != 0) secrets.push_back(k.secret);
+    if (all || needed.contains(k.secret.number)) secrets.push_back(k.secret);
   }
   return secrets;
 }

@@ -152,7 +152,7 @@ void WorkerChannel::SendFrame(const std::vector<std::uint8_t>& frame) const {
 
 WorkerOutcome RunWorker(const SearchOptions& limits, const JobMessage& job, Duration& image_left,
                         const OnMessage& on_message) {
-  const WorkerOutcome failed{WorkerEnd::kExited, -1, {}};
+  WorkerOutcome failed{WorkerEnd::kExited, -1, {}};  // not const: returned, it moves
   // The device is opened here, where the rights are: a worker at low
   // integrity could not open it.
   Handle device;
