@@ -33,9 +33,11 @@ then sections:
   == console           (Windows build only) run the tool on a console, under a pseudo-
                        terminal; once escape sequences and CRs are removed, what the
                        terminal shows holds every expected line whole, in order
-  == check json|csv    standard output is JSON Lines or CSV: the same UTF-8 bytes on
-                       every platform, every line parses as JSON, or every row reads
-                       back with a CSV reader and has every column
+  == check json|csv|timesketch
+                       standard output is JSON Lines, CSV or Timesketch's JSON Lines:
+                       the same UTF-8 bytes on every platform, every line parses as
+                       JSON (of the schema, or starting with Timesketch's three keys),
+                       or every row reads back with a CSV reader and has every column
   == stdout [posix|windows]   expected standard output, line by line, up to the
                        next "==" line; each line ends with "\\n", or with CR LF when
                        it ends with the two characters \\r, or with nothing when it
@@ -128,7 +130,7 @@ def structured_problems(kind, data):
         text = data.decode("utf-8")
     except UnicodeDecodeError as e:
         return [f"not UTF-8: {e}"]
-    if kind == "json":
+    if kind in ("json", "timesketch"):
         if text and not text.endswith("\n"):
             return ["the last JSON line has no line end"]
         if len(text.splitlines()) != text.count("\n"):
@@ -139,6 +141,10 @@ def structured_problems(kind, data):
                 record = json.loads(line)
             except ValueError as e:
                 return [f"line {number} is not JSON: {e}"]
+            if kind == "timesketch":
+                if list(record)[:3] != ["message", "datetime", "timestamp_desc"]:
+                    return [f"line {number} does not start with Timesketch's three keys"]
+                continue
             errors = [e.message for e in validator.iter_errors(record)]
             if errors:
                 return [f"line {number} does not match the schema: {errors[0]}"]
@@ -281,7 +287,7 @@ def main():
             description, _ = parse_case(os.path.join(os.path.dirname(args.case), words[0]))
         elif name == "log":
             log_name = words[0]
-        elif name == "check" and words[0] in ("json", "csv"):
+        elif name == "check" and words[0] in ("json", "csv", "timesketch"):
             check = words[0]
         elif name == "console":
             if args.platform != "windows":
