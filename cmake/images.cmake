@@ -167,6 +167,16 @@ if(quenthar_images)
     target_compile_definitions(quenthar_image PRIVATE QUENTHAR_SANITIZED=0)
   endif()
   if(QUENTHAR_STATIC_PROGRAM AND NOT WIN32)
+    # libbde's XTS by OpenSSL: objects, linked before the archives, so that
+    # the library's own member is never taken (src/image/search/bitlocker_xts.cpp).
+    add_library(quenthar_bitlocker_xts OBJECT src/image/search/bitlocker_xts.cpp)
+    target_link_libraries(quenthar_bitlocker_xts PRIVATE quenthar_flags)
+    target_include_directories(quenthar_bitlocker_xts SYSTEM PRIVATE ${OPENSSL_EVP_INCLUDE_DIR})
+    if(CMAKE_LIBRARY_ARCHITECTURE AND EXISTS ${OPENSSL_EVP_INCLUDE_DIR}/${CMAKE_LIBRARY_ARCHITECTURE})
+      target_include_directories(quenthar_bitlocker_xts SYSTEM PRIVATE
+                                 ${OPENSSL_EVP_INCLUDE_DIR}/${CMAKE_LIBRARY_ARCHITECTURE})
+    endif()
+    target_link_libraries(quenthar_image INTERFACE $<TARGET_OBJECTS:quenthar_bitlocker_xts>)
     # After the archives that call them, so that the linker takes them.
     add_library(quenthar_no_network STATIC src/image/search/no_network.cpp)
     find_package(Threads REQUIRED)

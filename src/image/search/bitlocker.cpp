@@ -23,16 +23,17 @@ using Volume = std::unique_ptr<libbde_volume_t, VolumeCloser>;
 
 // A volume opened with one secret (or none): the volume, which stays locked
 // when the secret does not open it; null when it cannot be opened, `refused`
-// when the library refuses the volume itself (its cipher, protector or state)
-// rather than the secret.
+// when the library refuses the volume itself (its kind, protector or state:
+// it cannot open it without a secret) or the keys the secret gave.
 struct Opened {
   BfioHandle bytes;  // the volume reads through it: it goes after the volume
   Volume volume;
   bool refused = false;
 };
 
-// Whether the library's error says it cannot read such a volume at all: an
-// unsupported format or state, or keys its ciphers cannot take (XTS-AES 256).
+// Whether the library's error says it cannot use the keys a secret gave:
+// keys its ciphers cannot take. (Its text; where a build of the library gives
+// none, the volume reads as not opened by the secret.)
 bool Unsupported(libbde_error_t* error) {
   if (error == nullptr) return false;
   std::array<char, 4096> text{};
@@ -70,7 +71,8 @@ Opened Open(const ByteSource& volume, const Secret* secret) {
   libbde_error_t* error = nullptr;
   if (libbde_volume_open_file_io_handle(v.get(), o.bytes.get(), LIBBDE_OPEN_READ, &error) < 0) {
     Opened failed;
-    failed.refused = Unsupported(error);
+    failed.refused = secret == nullptr || Unsupported(error);
+    if (secret == nullptr) libbde_error_free(&error);
     return failed;
   }
   o.volume = std::move(v);
@@ -106,8 +108,10 @@ bool IsBitLocker(const ByteSource& volume) {
 }
 
 Unlocked UnlockBitLocker(const ByteSource& volume, const std::vector<Secret>& secrets) {
-  // Refused by the library: without a secret, or with one that may be right.
-  bool refused = secrets.empty() && Open(volume, nullptr).refused;
+  // Refused by the library: without a secret (a wrong secret opens it, and
+  // it stays locked; a startup key that fits none of its protectors fails
+  // the open), or with one that may be right.
+  bool refused = Open(volume, nullptr).refused;
   for (const Secret& secret : secrets) {
     Opened o = Open(volume, &secret);
     if (o.volume == nullptr) {
