@@ -11,6 +11,7 @@
 
 #include "image/search/qcow_image.h"
 #include "image/search/tsk_adapter.h"
+#include "image/search/vmdk_image.h"
 #include "text/utf16.h"
 
 namespace quenthar::image {
@@ -44,6 +45,7 @@ bool EwfCheck(const Char* path, std::size_t length, Glob glob, Open open, Free r
 struct Told {
   TSK_IMG_TYPE_ENUM type = TSK_IMG_TYPE_DETECT;
   const char* name = nullptr;
+  bool sparse_extent = false;  // a VMDK file that holds its data itself
 };
 
 bool HasExtension(const std::string& path, std::string_view ext) {
@@ -100,7 +102,7 @@ Told TellFormat(const std::string& path) {
   }
   if (first.starts_with("KDMV") || first.starts_with("# Disk DescriptorFile") ||
       HasExtension(path, "vmdk")) {
-    return {TSK_IMG_TYPE_VMDK_VMDK, "VMDK"};
+    return {TSK_IMG_TYPE_VMDK_VMDK, "VMDK", first.starts_with("KDMV")};
   }
   return {};
 }
@@ -142,6 +144,14 @@ OpenedImage OpenImage(const std::string& path, const std::vector<std::string>& b
   } else {
     o.img.reset(tsk_img_open_utf8_sing(path.c_str(), told.type, 0));
     if (o.img != nullptr) o.format = told.name != nullptr ? told.name : FormatOf(o.img.get());
+    if (o.img == nullptr && told.sparse_extent) {
+      // Renamed, it names a file that is not there (or not its own): read
+      // by its own name; else the first library's reason stands below.
+      if (std::optional<ByteSource> disk = OpenOneFileVmdk(path)) {
+        o.img = OpenAsImage(std::move(*disk));
+        o.format = "VMDK";
+      }
+    }
   }
   if (o.img == nullptr) {
     const Error error = LastError();
