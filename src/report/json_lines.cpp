@@ -217,6 +217,14 @@ class JsonForm {
   bool open_ = true;
 };
 
+// The same fields, a visit of its own: with one caller each, each visit is
+// inlined into its line's writer (two callers of one cost JSON Lines 6 % of
+// its run on the densest log).
+class TimesketchForm : public JsonForm {
+ public:
+  using JsonForm::JsonForm;
+};
+
 }  // namespace
 
 std::string JsonSourcePrefix(std::string_view source) {
@@ -381,7 +389,7 @@ void WriteTimesketch(Output& out, const std::string& provenance, const EntryReco
     PutJsonString(out, "Boot start, firmware clock read as UTC (no --clock-zone given)");
   }
   out.Put(provenance);
-  JsonForm f(out, &clock);
+  TimesketchForm f(out, &clock);
   VisitEntry(f, record);
 }
 
