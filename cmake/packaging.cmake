@@ -11,11 +11,14 @@ if(NOT DEFINED Python3_EXECUTABLE AND EXISTS /usr/bin/python3)
 endif()
 find_package(Python3 QUIET COMPONENTS Interpreter)
 
+set(quenthar_readme_documents doc/building.md doc/containment.md doc/libraries.md)
 if(WIN32)
   # The zip holds the standalone .exe beside its README and licence.
   install(TARGETS quenthar RUNTIME DESTINATION .)
   install(FILES README.md LICENSE doc/records.schema.json packaging/windows/LIBRARIES.txt
           DESTINATION .)
+  # The documents the README points to, where it points.
+  install(FILES ${quenthar_readme_documents} DESTINATION doc)
   # The licences of the libraries in the program, as the build machine has
   # them: the compiler's runtime, and the image libraries where they are.
   foreach(copyright gcc-mingw-w64-base/copyright:gcc-copyright.txt
@@ -59,6 +62,7 @@ else()
   install(FILES ${man_gz} DESTINATION ${CMAKE_INSTALL_MANDIR}/man1)
   install(FILES README.md ${changelog_gz} doc/records.schema.json
           DESTINATION ${CMAKE_INSTALL_DOCDIR})
+  install(FILES ${quenthar_readme_documents} DESTINATION ${CMAKE_INSTALL_DOCDIR}/doc)
   # The licence as it stands everywhere but in the .deb, which carries it in
   # Debian's form, with the reason for its one lintian override.
   install(FILES LICENSE DESTINATION ${CMAKE_INSTALL_DOCDIR} COMPONENT license)

@@ -15,6 +15,9 @@ import tempfile
 import time
 import zipfile
 
+# The documents the README points to, in a folder beside it.
+DOCUMENTS = ("doc/building.md", "doc/containment.md", "doc/libraries.md")
+
 HERE = os.path.dirname(os.path.abspath(__file__))
 SOURCE = os.path.dirname(os.path.dirname(HERE))
 
@@ -82,6 +85,7 @@ def check_deb(package, root, failures):
     for want in ("./usr/bin/quenthar", "./usr/share/man/man1/quenthar.1.gz",
                  "./usr/share/doc/quenthar/copyright", "./usr/share/doc/quenthar/changelog.gz",
                  "./usr/share/doc/quenthar/records.schema.json",
+                 *(f"./usr/share/doc/quenthar/{d}" for d in DOCUMENTS),
                  "./usr/share/lintian/overrides/quenthar"):
         if want not in files:
             failures.append(f"{want} is not in the package")
@@ -110,6 +114,7 @@ def check_tar(package, top, root, failures):
     image = ["lib/quenthar/quenthar-image"] if any(m.name.endswith("/quenthar-image") for m in members) else []
     want = [f"{top}/{name}" for name in ["bin/quenthar", *image, "share/doc/quenthar/LICENSE",
                                          "share/doc/quenthar/README.md", "share/doc/quenthar/changelog.gz",
+                                         *(f"share/doc/quenthar/{d}" for d in DOCUMENTS),
                                          "share/doc/quenthar/records.schema.json",
                                          "share/man/man1/quenthar.1.gz"]]
     if files != want:
@@ -128,8 +133,9 @@ def check_zip(package, root, images, failures):
         z.extractall(root)
     top = [n for n in names if "/" not in n]
     licences = sorted(n for n in names if n.startswith("licenses/"))
+    documents = sorted(n for n in names if n.startswith("doc/"))
     if top != ["LIBRARIES.txt", "LICENSE", "README.md", "quenthar.exe", "records.schema.json"] or \
-            sorted(top + licences) != sorted(names):
+            documents != list(DOCUMENTS) or sorted(top + documents + licences) != sorted(names):
         failures.append(f"zip holds {names}")
     wanted = ["licenses/gcc-copyright.txt", "licenses/mingw-w64-copyright.txt"]
     if images:
