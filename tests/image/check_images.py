@@ -436,8 +436,8 @@ def check_bad_images(c, work, disk, esp):
         example = f.read()
     with open(os.path.join(work, "cut.E01"), "wb") as f:
         f.write(example[:len(example) - 1000])
-    # A sparse VMDK names its own file inside it, so its cut copy keeps the name,
-    # and is cut inside its descriptor: the grains it lacks it reads as zeros.
+    # A sparse VMDK cut inside its descriptor (cut later, the grains it lacks
+    # read as zeros, which the library does not call damage).
     os.mkdir(os.path.join(work, "cut"))
     shutil.copy(os.path.join(work, "disk.vmdk"), os.path.join(work, "cut", "disk.vmdk"))
     with open(os.path.join(work, "cut", "disk.vmdk"), "r+b") as f:
