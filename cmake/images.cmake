@@ -152,13 +152,13 @@ if(quenthar_images)
     src/image/search/volume_system.cpp src/image/search/file_system.cpp
     src/image/search/tsk_library.cpp src/image/search/tsk_adapter.cpp
     src/image/search/bfio_source.cpp src/image/search/bitlocker.cpp
-    src/image/search/shadow_copies.cpp src/image/search/qcow_image.cpp
-    src/image/search/vmdk_image.cpp)
+    src/image/search/shadow_copies.cpp src/image/search/qcow_image.cpp)
   if(WIN32)
     target_sources(quenthar_image PRIVATE src/image/containment/worker_win32.cpp
                    src/image/containment/sha256_bcrypt.cpp src/image/search/device_win32.cpp)
   else()
-    target_sources(quenthar_image PRIVATE src/image/containment/worker_posix.cpp
+    target_sources(quenthar_image PRIVATE src/image/search/vmdk_image.cpp
+                   src/image/containment/worker_posix.cpp
                    src/image/containment/image_files.cpp src/image/containment/sandbox_linux.cpp
                    src/image/containment/sha256_openssl.cpp)
   endif()

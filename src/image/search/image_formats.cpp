@@ -11,7 +11,9 @@
 
 #include "image/search/qcow_image.h"
 #include "image/search/tsk_adapter.h"
+#if !defined(_WIN32)
 #include "image/search/vmdk_image.h"
+#endif
 #include "text/utf16.h"
 
 namespace quenthar::image {
@@ -142,15 +144,20 @@ OpenedImage OpenImage(const std::string& path, const std::vector<std::string>& b
     o.img = OpenAsImage(std::move(*qcow.bytes));
     o.format = "QCOW2";
   } else {
-    o.img.reset(tsk_img_open_utf8_sing(path.c_str(), told.type, 0));
-    if (o.img != nullptr) o.format = told.name != nullptr ? told.name : FormatOf(o.img.get());
-    if (o.img == nullptr && told.sparse_extent) {
-      // Renamed, it names a file that is not there (or not its own): read
-      // by its own name; else the first library's reason stands below.
-      if (std::optional<ByteSource> disk = OpenOneFileVmdk(path)) {
-        o.img = OpenAsImage(std::move(*disk));
-        o.format = "VMDK";
-      }
+    // A VMDK that holds its data is read from itself: renamed, the name its
+    // descriptor gives is not its own, and may be another file's. (Not on
+    // Windows, whose libvmdk carries a libbfio of its own, which the
+    // program's one must never reach.)
+    std::optional<ByteSource> disk;
+#if !defined(_WIN32)
+    if (told.sparse_extent) disk = OpenOneFileVmdk(path);
+#endif
+    if (disk) {
+      o.img = OpenAsImage(std::move(*disk));
+      o.format = "VMDK";
+    } else {
+      o.img.reset(tsk_img_open_utf8_sing(path.c_str(), told.type, 0));
+      if (o.img != nullptr) o.format = told.name != nullptr ? told.name : FormatOf(o.img.get());
     }
   }
   if (o.img == nullptr) {

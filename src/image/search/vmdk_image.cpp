@@ -6,8 +6,6 @@
 
 #include <memory>
 
-#include "text/utf16.h"
-
 namespace quenthar::image {
 namespace {
 
@@ -31,13 +29,7 @@ struct Disk {
 bool AddFile(libbfio_pool_t* pool, const std::string& path) {
   libbfio_handle_t* file = nullptr;
   if (libbfio_file_initialize(&file, nullptr) != 1) return false;
-#if defined(_WIN32)
-  std::wstring wide;
-  AppendUtf16(path, wide);
-  const bool named = libbfio_file_set_name_wide(file, wide.c_str(), wide.size(), nullptr) == 1;
-#else
   const bool named = libbfio_file_set_name(file, path.c_str(), path.size(), nullptr) == 1;
-#endif
   int entry = 0;
   if (!named || libbfio_pool_append_handle(pool, &entry, file, LIBBFIO_OPEN_READ, nullptr) != 1) {
     libbfio_handle_free(&file, nullptr);
@@ -53,13 +45,7 @@ std::optional<ByteSource> OpenOneFileVmdk(const std::string& path) {
   libvmdk_handle_t* raw = nullptr;
   if (libvmdk_handle_initialize(&raw, nullptr) != 1) return std::nullopt;
   disk->handle.reset(raw);
-#if defined(_WIN32)
-  std::wstring wide;
-  AppendUtf16(path, wide);
-  const int opened = libvmdk_handle_open_wide(raw, wide.c_str(), LIBVMDK_OPEN_READ, nullptr);
-#else
   const int opened = libvmdk_handle_open(raw, path.c_str(), LIBVMDK_OPEN_READ, nullptr);
-#endif
   int extents = 0;
   if (opened != 1 || libvmdk_handle_get_number_of_extents(raw, &extents, nullptr) != 1 ||
       extents != 1) {

@@ -1,7 +1,8 @@
-// A VMDK of one file read by its own name: such a file (a sparse or
+// A VMDK of one file read from itself: such a file (a sparse or
 // stream-optimised disk) holds its descriptor, which names the file as it was
-// made, and the library opens its data by that name. A copy renamed, as
-// evidence often is, would otherwise not be read at all.
+// made, and the library opens its data by that name, which for a copy
+// renamed, as evidence often is, is not the file's own. Linux only: the
+// Windows build's libvmdk carries a libbfio of its own.
 #pragma once
 
 #include <optional>
