@@ -20,17 +20,11 @@ work=$(mktemp -d)
 trap 'rm -rf "$work"' EXIT
 cd "$work"
 
+. "$here/trees.sh"
+
 "$build/tests/make_log" log.bin < "$here/real_size.case"
-mkdir -p tree/Windows
-for d in $(seq -w 0 9); do
-  mkdir "tree/d$d"
-  (cd "tree/d$d" && seq -w 0 999 | xargs touch)
-done
-cp log.bin tree/Windows/events.dat
-wimcapture tree tree.wim --compress=none > /dev/null
-truncate -s 32M ntfs.img
-mkntfs -F -Q -q -s 512 ntfs.img > /dev/null 2>&1
-wimapply tree.wim ntfs.img > /dev/null
+tree_with_log 10 log.bin
+ntfs_of tree ntfs.img 32M -s 512
 
 python3 - "$build/quenthar" "$here/../tests/image" <<'PY'
 import os, resource, statistics, subprocess, sys, time

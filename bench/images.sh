@@ -22,19 +22,12 @@ work=$(mktemp -d)
 trap 'rm -rf "$work"' EXIT
 cd "$work"
 
+. "$here/trees.sh"
+
 "$build/tests/make_log" log.bin < "$here/real_size.case"
 # 100,000 small files in 100 folders, and the log.
-mkdir -p tree/Windows
-for d in $(seq -w 0 99); do
-  mkdir "tree/d$d"
-  (cd "tree/d$d" && seq -w 0 999 | xargs touch)
-done
-cp log.bin tree/Windows/events.dat
-
-wimcapture tree tree.wim --compress=none > /dev/null
-truncate -s 600M ntfs.img
-mkntfs -F -Q -q ntfs.img > /dev/null 2>&1
-wimapply tree.wim ntfs.img > /dev/null
+tree_with_log 100 log.bin
+ntfs_of tree ntfs.img 600M
 ewfacquire -u -q -t ntfs -c none -f encase6 ntfs.img > /dev/null 2>&1
 truncate -s 600M ext4.img
 mkfs.ext4 -q -N 120000 -d tree ext4.img
@@ -50,10 +43,7 @@ mkfs.fat -F 32 -S 512 -s 1 esp.img > /dev/null
 mmd -i esp.img ::/EFI ::/EFI/Boot
 mcopy -i esp.img esp.bin ::/EFI/Boot/events.dat
 mkdir -p gpt/Windows && cp log.bin gpt/Windows/events.dat
-wimcapture gpt gpt.wim --compress=none > /dev/null
-truncate -s 24M gpt-ntfs.img
-mkntfs -F -Q -q -s 512 gpt-ntfs.img > /dev/null 2>&1
-wimapply gpt.wim gpt-ntfs.img > /dev/null
+ntfs_of gpt gpt-ntfs.img 24M -s 512
 truncate -s 100M disk.raw
 sgdisk -n1:2048:+40M -t1:ef00 -n2:0:+16M -t2:0c01 -n3:0:+24M -t3:0700 disk.raw > /dev/null
 dd if=esp.img of=disk.raw bs=512 seek=2048 conv=notrunc status=none
